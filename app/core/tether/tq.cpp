@@ -1,0 +1,3 @@
+#include "core/tether/tq.h"
+
+tq::Interface* g_cd = nullptr;
