@@ -1,1 +1,54 @@
-int main() { return 0; }
+// The entry point: brings up the socket layer, Tether and the application
+// information, then runs ZuCam as the single primary instance or hands
+// "show" to the one that already runs.
+#include <cstdlib>
+
+#include "core/system/system_info.h"
+#include "core/tether/tq.h"
+#include "quit_on_signal.h"
+#include "zucam.h"
+
+namespace {
+
+void uninitTetherAtExit() { tq::UninitTether(); }
+
+// Handed to Tether before anything else runs; the order is the one Tether
+// modules expect.
+void setApplicationInformation() {
+    tq::AppInfo* const appInfo = g_cd->appInfo;
+    appInfo->setVersion("1.1.8");
+    appInfo->setValue("channel_id", tq::Value(0), 0);
+    appInfo->setBuildDate("2025.04.29");
+    appInfo->setWebsite("https://www.zucam.example/");
+    appInfo->setAppName("ZuCam");
+    g_cd->uiValues->set("app_title", tq::Value("Zu虚拟摄像头"));
+    appInfo->setValue("host", tq::Value("https://api.zucam.example/"), 0);
+    appInfo->setValue("product_type", tq::Value(18000), 0);
+    appInfo->setValue("release", tq::Value(true), 0);
+    appInfo->setValue("theme_color", tq::Value("#009FFF"), 0);
+    appInfo->setValue("user_version_check", tq::Value(true), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    WinsockInit winsock;
+    tq::InitTether(argc, argv);
+    // Registered after every static initialiser, so it runs before their
+    // destructors: nothing logs into a torn-down Tether.
+    std::atexit(uninitTetherAtExit);
+
+    setApplicationInformation();
+
+    int exitCode = 0;
+    {
+        ZuCam app(argc, argv);
+        if (app.isSecondary()) {
+            app.sendMessage("show", 100);
+        } else {
+            QuitOnSignal quitOnSignal;
+            exitCode = app.exec();
+        }
+    }
+    return exitCode;
+}

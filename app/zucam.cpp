@@ -1,1 +1,91 @@
 #include "zucam.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QHostInfo>
+
+#include "core/tether/tq_config.h"
+#include "core/tether/tq_log.h"
+#include "core/values/value_qt.h"
+
+namespace {
+
+const char kDefaultCameraName[] = "Zu Camera";
+
+// A stored text, decoded as UTF-8; an empty one falls back to the default.
+QString loadText(const char* key, const QString& defaultText) {
+    const std::string stored = tq::GetConfig<std::string>(g_cd->config, key, defaultText.toStdString(), true);
+    const QString text = QString::fromUtf8(stored.c_str(), static_cast<int>(stored.size()));
+    return text.isEmpty() ? defaultText : text;
+}
+
+void mirrorToUiValue(const char* key, const QString& text) {
+    tq::SetUiValue(g_cd->uiValues, key, tq::ValueQt(text));
+}
+
+}  // namespace
+
+ZuCam::ZuCam(int& argc, char** argv) : SingleApplicationWrapper(argc, argv) {
+    connect(this, &SingleApplication::receivedMessage, this, &ZuCam::onReceivedMessage);
+    // A secondary instance never enters the event loop, so this never runs there.
+    QMetaObject::invokeMethod(this, "Initialize", Qt::QueuedConnection);
+}
+
+ZuCam::~ZuCam() {
+    saveConfig();
+}
+
+ZuCam* zucamApp() {
+    return qobject_cast<ZuCam*>(QCoreApplication::instance());
+}
+
+QString ZuCam::defaultDeviceName() {
+    return QString("ZuCam[%1]").arg(QHostInfo::localHostName());
+}
+
+void ZuCam::loadConfig() {
+    saveDir = loadText("cfg_save_dir", QDir::homePath());
+    deviceName = loadText("cfg_device_name", defaultDeviceName());
+    mirrorToUiValue("zucam_device_name", deviceName);
+    cameraName = loadText("cfg_camera_name", kDefaultCameraName);
+    mirrorToUiValue("zucam_camera_name", cameraName);
+
+    tq::ConfigStore* const config = g_cd->config;
+    firstOpen = tq::GetConfig<bool>(config, "cfg_first_open", true, true);
+    shotOpenDir = tq::GetConfig<bool>(config, "cfg_shot_opendir", false, true);
+    windowStaysOnTop = tq::GetConfig<bool>(config, "cfg_window_stays_on_top", false, true);
+    openVmic = tq::GetConfig<bool>(config, "cfg_open_vmic", false, true);
+    playAudio = tq::GetConfig<bool>(config, "cfg_play_audio", false, true);
+    useHardwareRender = tq::GetConfig<bool>(config, "cfg_use_hardware_render", false, true);
+    configLoaded_ = true;
+}
+
+void ZuCam::saveConfig() {
+    if (!configLoaded_) return;
+    tq::ConfigStore* const config = g_cd->config;
+    tq::SetConfigText(config, "cfg_save_dir", saveDir.toUtf8().constData());
+    tq::SetConfigText(config, "cfg_device_name", deviceName.toUtf8().constData());
+    tq::SetConfigText(config, "cfg_camera_name", cameraName.toUtf8().constData());
+    tq::SetConfig<bool>(config, "cfg_first_open", firstOpen);
+    tq::SetConfig<bool>(config, "cfg_shot_opendir", shotOpenDir);
+    tq::SetConfig<bool>(config, "cfg_window_stays_on_top", windowStaysOnTop);
+    tq::SetConfig<bool>(config, "cfg_open_vmic", openVmic);
+    tq::SetConfig<bool>(config, "cfg_use_hardware_render", useHardwareRender);
+    // "cfg_play_audio" is read only: it is changed by editing the store.
+    if (!config->flush()) LOG_E("saving the settings failed: %s", config->filePath().c_str());
+}
+
+void ZuCam::setDeviceName(const QString& name) {
+    deviceName = name;
+    mirrorToUiValue("zucam_device_name", deviceName);
+}
+
+void ZuCam::Initialize() {
+    loadConfig();
+    LOG_I("settings loaded from %s", g_cd->config->filePath().c_str());
+}
+
+void ZuCam::onReceivedMessage(quint32 instanceId, QByteArray message) {
+    qDebug() << "message from instance" << instanceId << message;
+    if (message.contains("show")) LOG_I("another start asked to show the main window");
+}

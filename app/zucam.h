@@ -1,1 +1,60 @@
+// ZuCam: the application object. One per process; every part of the program
+// reaches it through the application instance (see zucamApp()).
+//
+// It holds the settings and the run-time flags shared by the windows, loads
+// the settings on the first turn of the event loop (Initialize) and saves
+// them when it is destroyed. A secondary instance never loads the settings
+// and so never saves them.
 #pragma once
+
+#include <QString>
+
+#include "core/single_application/single_application_wrapper.h"
+
+class ZuCam : public SingleApplicationWrapper {
+    Q_OBJECT
+
+public:
+    ZuCam(int& argc, char** argv);
+    ~ZuCam() override;
+
+    // Reads every setting into the fields below, writing back the defaults of
+    // missing keys, and mirrors the two names into Tether's UI values.
+    void loadConfig();
+    // Writes the fields back and flushes the configuration store. Does
+    // nothing unless loadConfig ran in this process.
+    void saveConfig();
+    // "ZuCam[<host name>]".
+    static QString defaultDeviceName();
+
+    // Stores the name shown to the phone and refreshes the "zucam_device_name"
+    // UI value.
+    void setDeviceName(const QString& name);
+
+    double dpiScale = 1.0;
+    QString saveDir;
+    QString deviceName;
+    QString cameraName;
+    QString localIp;
+    bool firstOpen = true;
+    bool shotOpenDir = false;
+    bool windowStaysOnTop = false;
+    bool openVmic = false;
+    bool playAudio = false;
+    bool useHardwareRender = false;
+    bool appleMobileDeviceInstalled = false;
+    bool videoTransport = true;
+    bool audioDriverInstalled = false;
+
+public slots:
+    // Queued from the constructor: runs on the first turn of the event loop.
+    void Initialize();
+    void onReceivedMessage(quint32 instanceId, QByteArray message);
+
+private:
+    bool configLoaded_ = false;
+};
+
+// The application instance as ZuCam, or null when the application object is
+// of another kind (the "--uninstall" run, tests).
+ZuCam* zucamApp();

@@ -1,0 +1,22 @@
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/tether_environment.h"
+#include "zucam.h"
+
+// Each test case runs in a process of its own (CTest starts the binary per
+// case), with its own Tether folders and the one ZuCam of the process. The
+// application name carries the process id so that concurrent runs never
+// meet as instances of one another.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    zucam::test::TetherEnvironment tether;
+    QCoreApplication::setApplicationName(QString("zucam-app-test-%1").arg(getpid()));
+    int result = 0;
+    {
+        ZuCam app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    return result;
+}
