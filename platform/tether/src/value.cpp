@@ -1,6 +1,7 @@
 #include "tether/value.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -58,12 +59,36 @@ constexpr size_t kMaxTagLength = 63;
 constexpr int kMaxMapDepth = 32;
 
 // Reads "[tag]" at the front of text. On success text points past "]".
+// The scan stops at the terminating NUL: the text may be shorter than the
+// longest tag, so a fixed-size memchr would read past its end.
 bool readTag(const char*& text, std::string* tag) {
     if (*text != '[') return false;
-    const char* end = static_cast<const char*>(memchr(text + 1, ']', kMaxTagLength + 1));
-    if (end == nullptr) return false;
+    const char* end = text + 1;
+    while (*end != ']') {
+        if (*end == '\0' || end - (text + 1) >= static_cast<ptrdiff_t>(kMaxTagLength)) return false;
+        ++end;
+    }
     tag->assign(text + 1, end);
     text = end + 1;
+    return true;
+}
+
+// Doubles are written and read in the C notation whatever the process locale
+// is (QCoreApplication adopts the user's locale, where the decimal separator
+// may be ','), and in the shortest form that reads back to the same bits.
+std::string doubleText(double d) {
+    char text[32];
+    const std::to_chars_result result = std::to_chars(text, text + sizeof text, d);
+    return std::string(text, result.ptr);
+}
+
+bool readDouble(const char*& text, double* out) {
+    // No double needs more characters than this; a longer run is refused
+    // without scanning the rest of a large map text.
+    const char* end = text + strnlen(text, 64);
+    const std::from_chars_result result = std::from_chars(text, end, *out);
+    if (result.ec != std::errc() || result.ptr == text) return false;
+    text = result.ptr;
     return true;
 }
 
@@ -190,11 +215,7 @@ std::string Value::toStdString() const {
     case kBool: return scalar_.b ? "1" : "0";
     case kInt:
     case kInt64: return std::to_string(scalar_.i);
-    case kDouble: {
-        char text[32];
-        snprintf(text, sizeof text, "%.17g", scalar_.d);
-        return text;
-    }
+    case kDouble: return doubleText(scalar_.d);
     default: return bytes_;  // text and registered kinds
     }
 }
@@ -210,9 +231,7 @@ std::string Value::write() const {
     case kBool: return scalar_.b ? "[bool]1" : "[bool]0";
     case kInt: return "[int]" + std::to_string(scalar_.i);
     case kInt64: return "[int64]" + std::to_string(scalar_.i);
-    case kDouble:
-        snprintf(number, sizeof number, "[double]%.17g", scalar_.d);
-        return number;
+    case kDouble: return "[double]" + doubleText(scalar_.d);
     case kText: return "[text:" + std::to_string(bytes_.size()) + "]" + bytes_;
     case kPointer:
         snprintf(number, sizeof number, "[ptr]0x%" PRIxPTR, reinterpret_cast<uintptr_t>(scalar_.p));
@@ -276,11 +295,9 @@ bool Value::readPrefix(const char*& text) {
         if (!readSigned(cursor, &integer)) return false;
         *this = Value(integer);
     } else if (tag == "double") {
-        char* end = nullptr;
-        const double d = strtod(cursor, &end);
-        if (end == cursor) return false;
+        double d = 0;
+        if (!readDouble(cursor, &d)) return false;
         *this = Value(d);
-        cursor = end;
     } else if (lengthOfTag(tag, "text", &length)) {
         std::string bytes;
         if (!takeBytes(cursor, length, &bytes)) return false;

@@ -124,6 +124,10 @@ void UninitTether();
 // Loads the modules whose library names are listed; returns how many loaded.
 // Names without a registered library are skipped.
 int LoadModules(const char* const* names, int count, bool required);
+// Loads a module instance under moduleName without a library, as tests and
+// built-in modules do. False (and the instance destroyed) when Tether is not
+// running or the name is loaded already.
+bool LoadModuleInstance(const char* moduleName, std::unique_ptr<Module> module);
 
 }  // namespace tq
 
