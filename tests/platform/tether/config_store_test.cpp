@@ -1,0 +1,219 @@
+// The ConfigStore: texts survive a restart exactly, a damaged file is kept
+// aside, a failed flush leaves the old file, and a kill at any moment of a
+// flush leaves a whole file.
+#include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <json/json.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "config_sample.h"
+#include "running_tether.h"
+#include "support/tether_environment.h"
+
+namespace {
+
+using Texts = std::map<std::string, std::string>;
+
+std::string readFile(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return std::string();
+    return file.readAll().toStdString();
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(contents.data(), static_cast<qint64>(contents.size())), static_cast<qint64>(contents.size()));
+}
+
+// The file as a map, or false when it is not a JSON object of strings.
+bool parseConfigFile(const std::string& path, Texts* texts) {
+    const std::string contents = readFile(path);
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    if (!reader->parse(contents.data(), contents.data() + contents.size(), &root, nullptr) || !root.isObject()) {
+        return false;
+    }
+    texts->clear();
+    for (auto member = root.begin(); member != root.end(); ++member) {
+        if (!member->isString()) return false;
+        (*texts)[member.name()] = member->asString();
+    }
+    return true;
+}
+
+class TqConfigStore : public testing::Test {
+protected:
+    tq::ConfigStore& config() { return *zucam::test::runningTether()->config; }
+    std::string folder() const { return tether_.configHome().toStdString() + "/ZuCam"; }
+
+    void store(const Texts& texts) {
+        for (const auto& entry : texts) ASSERT_TRUE(config().setString(entry.first.c_str(), entry.second));
+    }
+
+    // Names in the folder other than config.json and config.json.bad.
+    QStringList strayFiles() const {
+        QStringList names = QDir(QString::fromStdString(folder())).entryList(QDir::Files | QDir::Hidden);
+        names.removeAll("config.json");
+        names.removeAll("config.json.bad");
+        return names;
+    }
+
+    zucam::test::TetherEnvironment tether_;
+};
+
+TEST_F(TqConfigStore, TextsSurviveARestartExactly) {
+    const Texts texts = {
+        {"plain", "value"},
+        {"blanks", "  leading, inner  and trailing  "},
+        {"empty", ""},
+        {"", "under the empty key"},
+        {"key with blanks", "x"},
+        {"中文键", "中文的值"},
+        {"emoji 🎥", "😀 camera 📱"},
+        {"escapes", "quote \" backslash \\ slash / newline \n tab \t"},
+        {"control", std::string("\x01\x1f\x7f", 3)},
+    };
+    store(texts);
+    bool found = true;
+    EXPECT_EQ(config().getString("never set", &found), "");
+    EXPECT_FALSE(found);
+    EXPECT_EQ(config().getString("never set", nullptr), "");
+
+    ASSERT_TRUE(config().flush());
+    EXPECT_EQ(tether_.configFile(), folder() + "/config.json");
+    // Set after the flush: a restart drops it, as a crash would.
+    config().setString("unflushed", "lost");
+    tether_.restart();
+
+    for (const auto& entry : texts) {
+        bool stored = false;
+        EXPECT_EQ(config().getString(entry.first.c_str(), &stored), entry.second) << entry.first;
+        EXPECT_TRUE(stored) << entry.first;
+    }
+    config().getString("unflushed", &found);
+    EXPECT_FALSE(found);
+    Texts onDisk;
+    ASSERT_TRUE(parseConfigFile(tether_.configFile(), &onDisk));
+    EXPECT_EQ(onDisk, texts);
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(' ').toStdString();
+}
+
+TEST_F(TqConfigStore, KeptTextsStayValidAsMoreAreKept) {
+    std::vector<std::pair<const char*, std::string>> kept;
+    for (int n = 0; n < 2000; ++n) {
+        const std::string text = "kept " + std::to_string(n) + std::string(static_cast<size_t>(n % 40), '.');
+        kept.emplace_back(config().keepString(text), text);
+    }
+    for (const auto& entry : kept) ASSERT_STREQ(entry.first, entry.second.c_str());
+}
+
+TEST_F(TqConfigStore, DamagedFileLoadsEmptyAndIsKeptAside) {
+    const std::vector<std::string> damaged = {
+        "{\"key\": \"value\"",        // cut short
+        "not json at all",
+        "[\"an\", \"array\"]",
+        "{\"number\": 5}",
+        "{\"a\": \"1\"} trailing",
+        "",
+    };
+    for (const std::string& contents : damaged) {
+        SCOPED_TRACE(contents);
+        tq::UninitTether();
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder())));
+        QFile::remove(QString::fromStdString(folder() + "/config.json.bad"));
+        writeFile(folder() + "/config.json", contents);
+        tether_.restart();
+
+        bool found = true;
+        config().getString("key", &found);
+        EXPECT_FALSE(found);
+        config().getString("a", &found);
+        EXPECT_FALSE(found);
+        EXPECT_EQ(readFile(folder() + "/config.json.bad"), contents);
+
+        config().setString("fresh", "start");
+        ASSERT_TRUE(config().flush());
+        Texts onDisk;
+        ASSERT_TRUE(parseConfigFile(folder() + "/config.json", &onDisk));
+        EXPECT_EQ(onDisk, (Texts{{"fresh", "start"}}));
+        EXPECT_EQ(readFile(folder() + "/config.json.bad"), contents);
+    }
+}
+
+TEST_F(TqConfigStore, FailedFlushLeavesThePreviousFile) {
+    store({{"version", "old"}});
+    ASSERT_TRUE(config().flush());
+    const std::string before = readFile(tether_.configFile());
+    store({{"version", "new"}, {"more", "texts"}});
+
+    // Root writes anywhere; a thread of its own with a filesystem uid other
+    // than root's is held to the folder's mode like any user.
+    ASSERT_EQ(chmod(tether_.configHome().toUtf8().constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFileInfo(tether_.configHome()).path().toUtf8().constData(), 0755), 0);
+    ASSERT_EQ(chmod(folder().c_str(), 0555), 0);
+    bool flushed = true;
+    std::thread([&] {
+        if (geteuid() == 0) setfsuid(65534);
+        flushed = config().flush();
+    }).join();
+    chmod(folder().c_str(), 0755);
+
+    EXPECT_FALSE(flushed);
+    EXPECT_EQ(readFile(tether_.configFile()), before);
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(' ').toStdString();
+    // The texts are still in memory; a later flush that can write stores them.
+    ASSERT_TRUE(config().flush());
+    Texts onDisk;
+    ASSERT_TRUE(parseConfigFile(tether_.configFile(), &onDisk));
+    EXPECT_EQ(onDisk, (Texts{{"version", "new"}, {"more", "texts"}}));
+}
+
+TEST_F(TqConfigStore, KillDuringFlushesLeavesOneWholeConfiguration) {
+    const Texts first = zucam::test::sampleConfiguration(0);
+    const Texts second = zucam::test::sampleConfiguration(1);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", tether_.configHome());
+    environment.insert("XDG_DATA_HOME", tether_.dataHome());
+    int sawFirst = 0;
+    int sawSecond = 0;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::SeparateChannels);
+        child.start(TETHER_CONFIG_FLUSHER, QStringList());
+        ASSERT_TRUE(child.waitForStarted(30000));
+        while (!child.readAllStandardOutput().contains("ready")) {
+            ASSERT_TRUE(child.waitForReadyRead(30000)) << child.readAllStandardError().toStdString();
+        }
+        QThread::msleep(static_cast<unsigned long>(1 + round % 20));
+        child.kill();  // SIGKILL: no chance to finish the flush in progress
+        ASSERT_TRUE(child.waitForFinished(30000));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the child stopped on its own";
+
+        Texts onDisk;
+        ASSERT_TRUE(parseConfigFile(folder() + "/config.json", &onDisk)) << "torn file after the kill";
+        ASSERT_TRUE(onDisk == first || onDisk == second) << "a mix of the two configurations";
+        (onDisk == first ? sawFirst : sawSecond) += 1;
+    }
+    RecordProperty("first", sawFirst);
+    RecordProperty("second", sawSecond);
+}
+
+}  // namespace
