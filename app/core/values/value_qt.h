@@ -37,15 +37,14 @@ namespace tq {
 // Like any tq::Value, not synchronised: one thread at a time.
 class ValueQt : public Value {
 public:
-    enum QtType : uint16_t {
-        kQString = 31,
-        kRectF = 32,
-        kRect = 33,
-        kPointF = 34,
-        kPoint = 35,
-        kSizeF = 36,
-        kSize = 37,
-    };
+    // Type ids of the kinds.
+    static constexpr uint16_t kQString = 31;
+    static constexpr uint16_t kRectF = 32;
+    static constexpr uint16_t kRect = 33;
+    static constexpr uint16_t kPointF = 34;
+    static constexpr uint16_t kPoint = 35;
+    static constexpr uint16_t kSizeF = 36;
+    static constexpr uint16_t kSize = 37;
 
     ValueQt();
     ValueQt(const QString& text);

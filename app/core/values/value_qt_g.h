@@ -21,10 +21,9 @@ namespace tq {
 // Like any tq::Value, not synchronised: one thread at a time.
 class ValueQtG : public Value {
 public:
-    enum QtGuiType : uint16_t {
-        kFont = 39,
-        kColor = 40,
-    };
+    // Type ids of the kinds.
+    static constexpr uint16_t kFont = 39;
+    static constexpr uint16_t kColor = 40;
 
     ValueQtG();
     ValueQtG(const QFont& font);
