@@ -8,8 +8,9 @@ class SingleApplicationWrapper : public SingleApplication {
     Q_OBJECT
 
 public:
+    // 7: the unnamed bit 2 has no effect but is kept so the value stays 7.
     static constexpr int kOptions =
-        SingleApplication::UserScoped | 2 | SingleApplication::NotifyPrimaryOnSecondary;  // 7
+        SingleApplication::UserScoped | 2 | SingleApplication::NotifyPrimaryOnSecondary;
     static constexpr int kTimeoutMs = 1000;
 
     SingleApplicationWrapper(int& argc, char** argv)
