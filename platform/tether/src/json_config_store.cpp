@@ -70,6 +70,8 @@ void JsonConfigStore::load() {
         if (usable) loaded[member.name()] = member->asString();
     }
     if (!usable) {
+        // jsoncpp's message spans lines; the log keeps one line per message.
+        for (char& c : parseError) c = c == '\n' ? ' ' : c;
         const std::string aside = filePath_ + ".bad";
         logError("config: " + filePath_ + " is not an object of texts (" + parseError + "); kept as " + aside);
         if (rename(filePath_.c_str(), aside.c_str()) != 0) logError("config: cannot rename it: " + errorText());

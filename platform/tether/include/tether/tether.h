@@ -92,7 +92,9 @@ public:
     // Calls command of a module loaded by name. The module may reply once, now
     // or later from any thread; onReply then runs on the thread that made the
     // call, through its Qt event loop, after call() has returned. An unknown
-    // module gives an empty value and no reply.
+    // module gives an empty value and no reply. A thread without a running
+    // event loop never sees its replies; a reply that arrives after the
+    // calling thread or this run of Tether has ended is dropped.
     virtual Value call(const char* module, int command, const Value& param, ReplyFunction onReply) = 0;
 
     AppInfo* appInfo = nullptr;
