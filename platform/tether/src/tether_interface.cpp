@@ -47,6 +47,8 @@ Value TetherInterface::call(const char* module, int command, const Value& param,
 ReplyFunction TetherInterface::replyRoute(ReplyFunction onReply) const {
     if (!onReply) return [](const Value&) {};
     const std::shared_ptr<ReplyTarget> caller = ReplyTarget::ofCurrentThread();
+    // Runs on the caller's thread only, but the module's copies of the reply
+    // share it, so the last of them to go (on any thread) destroys it.
     const auto handler = std::make_shared<const ReplyFunction>(std::move(onReply));
     const auto replied = std::make_shared<std::atomic<bool>>(false);
     const uint64_t generation = generation_;
