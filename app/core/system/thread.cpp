@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -46,30 +45,20 @@ const char* errorText(int error, char* buffer, size_t size) {
     std::abort();
 }
 
-// now + milliseconds on CLOCK_MONOTONIC, saturating at the largest time_t
-// instead of wrapping into the past.
+// now + milliseconds on CLOCK_MONOTONIC. With a 64-bit time_t even
+// INT64_MAX milliseconds (about 9.2e15 s) added to the uptime cannot overflow.
 timespec monotonicDeadline(int64_t milliseconds) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (milliseconds <= 0) return now;
+    static_assert(sizeof(time_t) >= sizeof(int64_t), "deadline seconds would overflow");
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    if (milliseconds <= 0) return deadline;
 
     constexpr long kNanosecondsPerSecond = 1000000000L;
-    const int64_t addSeconds = milliseconds / 1000;
-    const long addNanoseconds = static_cast<long>(milliseconds % 1000) * 1000000L;
-
-    timespec deadline{};
-    deadline.tv_nsec = now.tv_nsec + addNanoseconds;
-    int64_t carry = 0;
+    deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
     if (deadline.tv_nsec >= kNanosecondsPerSecond) {
         deadline.tv_nsec -= kNanosecondsPerSecond;
-        carry = 1;
-    }
-    constexpr int64_t kMaxSeconds = std::numeric_limits<time_t>::max();
-    if (addSeconds > kMaxSeconds - carry - static_cast<int64_t>(now.tv_sec)) {
-        deadline.tv_sec = std::numeric_limits<time_t>::max();
-        deadline.tv_nsec = kNanosecondsPerSecond - 1;
-    } else {
-        deadline.tv_sec = static_cast<time_t>(now.tv_sec + addSeconds + carry);
+        deadline.tv_sec += 1;
     }
     return deadline;
 }

@@ -207,10 +207,12 @@ TEST_F(SystemCond, TimedWaitTimesOutNoEarlierThanAsked) {
     mutex_unlock(&mutex_);
 }
 
-// A deadline that overflowed would lie in the past (an immediate time-out) or
-// be rejected by the system (an abort); both fail here.
+// A deadline that overflowed would lie in the past (an immediate time-out); one
+// with tv_nsec left at a second or more is rejected by the system (an abort).
+// 1999 ms carries into the seconds unless the clock stands in its first
+// millisecond of a second.
 TEST_F(SystemCond, SignalWakesATimedWaiterWhateverItsTimeout) {
-    for (const int64_t timeout : {int64_t{5000}, int64_t{std::numeric_limits<uint32_t>::max()},
+    for (const int64_t timeout : {int64_t{5000}, int64_t{1999}, int64_t{std::numeric_limits<uint32_t>::max()},
                                   int64_t{1} << 62, std::numeric_limits<int64_t>::max()}) {
         SCOPED_TRACE(timeout);
         ready_ = false;
