@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace tq {
@@ -164,8 +165,11 @@ void Value::clear() {
 }
 
 void Value::fast_set(uint16_t typeId, const void* data, size_t size, const char* /*format*/) {
+    // The source may be this value's own storage: copy before clearing.
+    std::string payload = size > 0 && data != nullptr ? std::string(static_cast<const char*>(data), size)
+                                                      : std::string();
     clear();
-    if (size > 0 && data != nullptr) bytes_.assign(static_cast<const char*>(data), size);
+    bytes_ = std::move(payload);
     type_ = typeId;
 }
 

@@ -56,7 +56,9 @@ TEST_F(TypedConfig, UnparsableTextGivesTheDefaultAndStaysStored) {
         config->setString("k", text);
         const std::string t = text;
         EXPECT_EQ(tq::GetConfig<bool>(config, "k", true, true), true) << text;
-        if (t != "2") EXPECT_EQ(tq::GetConfig<int>(config, "k", 5, true), 5) << text;
+        if (t != "2") {
+            EXPECT_EQ(tq::GetConfig<int>(config, "k", 5, true), 5) << text;
+        }
         EXPECT_EQ(stored("k"), text);
     }
 }

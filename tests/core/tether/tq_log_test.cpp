@@ -64,12 +64,10 @@ TEST(Logging, MessageIsLoggedAsSpelledInTheSource) {
 
 TEST(Logging, NothingIsWrittenOutsideTetherLifetime) {
     ASSERT_TRUE(s_loggedBeforeInit);
-    QString path;
-    {
-        zucam::test::TetherEnvironment tether;
-        path = logFilePath();
-        LOG_E("while running");
-    }
+    zucam::test::TetherEnvironment tether;
+    const QString path = logFilePath();
+    LOG_E("while running");
+    tq::UninitTether();
     ASSERT_EQ(g_cd, nullptr);
     LOG_E("after the end %d", 2);  // must not touch the torn-down logger
 

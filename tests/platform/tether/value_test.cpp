@@ -150,3 +150,15 @@ TEST_F(TqValueText, MapsNestedUpToTheLimitStillRead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TqValueStorage, FastSetFromItsOwnBytesKeepsThem) {
+    tq::Value value;
+    value.fast_set(kProbeType, "hello", 5);
+    value.fast_set(kProbeType + 1, value.bytes() + 1, value.byteSize() - 1);
+    EXPECT_EQ(value.type(), kProbeType + 1);
+    EXPECT_EQ(std::string(value.bytes(), value.byteSize()), "ello");
+}
+
+}  // namespace
