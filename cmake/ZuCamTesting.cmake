@@ -1,10 +1,13 @@
-# zucam_add_test(<name> SOURCES ... [LIBS ...] [GUI])
-# A GoogleTest executable whose cases are registered with CTest one by one.
-# The main creates a QCoreApplication, or a QApplication with GUI.
+# zucam_add_test(<name> SOURCES ... [LIBS ...] [GUI] [OWN_MAIN] [TIMEOUT s])
+# A GoogleTest executable whose cases CTest runs one process each. The shared
+# main creates a QCoreApplication, or a QApplication with GUI; OWN_MAIN means
+# the sources bring their own main.
 function(zucam_add_test name)
-  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;OWN_MAIN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  if(ARG_GUI)
+  if(ARG_OWN_MAIN)
+    set(test_main GTest::gtest)
+  elseif(ARG_GUI)
     set(test_main zucam_test_main_gui)
   else()
     set(test_main zucam_test_main_core)
@@ -13,10 +16,17 @@ function(zucam_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+
+  # Sanitizer options and the headless Qt platform come from the test
+  # program itself (tests/support), so a case run by hand behaves as in CTest.
+  if(ARG_GUI OR ARG_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE zucam_test_sanitizer_gui)
+  else()
+    target_link_libraries(${name} PRIVATE zucam_test_sanitizer)
+  endif()
+
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES
-      TIMEOUT ${ARG_TIMEOUT}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_FONT_DPI=96;${ARG_ENV}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()

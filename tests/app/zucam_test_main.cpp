@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "support/headless.h"
 #include "support/tether_environment.h"
 #include "zucam.h"
 
@@ -11,6 +12,9 @@
 // meet as instances of one another.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // Listing the cases needs no application object (nor a display).
+    if (testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+    zucam::test::UseHeadlessQtUnlessSet();
     zucam::test::TetherEnvironment tether;
     QCoreApplication::setApplicationName(QString("zucam-app-test-%1").arg(getpid()));
     int result = 0;
