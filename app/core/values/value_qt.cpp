@@ -1,6 +1,5 @@
 #include "core/values/value_qt.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,17 +57,6 @@ int lastPixel(int start, int length) {
 }
 int lengthBetween(int first, int last) {
     return static_cast<int>(static_cast<uint32_t>(last) - static_cast<uint32_t>(first) + 1u);
-}
-
-// The length in "qstr:<length>": decimal digits only, fitting a size_t.
-bool parseLength(const char* digits, size_t* length) {
-    if (*digits < '0' || *digits > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long n = strtoull(digits, &end, 10);
-    if (errno != 0 || *end != '\0' || n > SIZE_MAX) return false;
-    *length = static_cast<size_t>(n);
-    return true;
 }
 
 ValueReader qtReaderFor(const char* tag) {
@@ -246,7 +234,7 @@ Value read_qstr(const char* tag, const char* body) {
         return Value();
     }
     size_t length = 0;
-    if (!parseLength(colon + 1, &length)) return Value();
+    if (!ParseDecimalLength(colon + 1, &length)) return Value();
     if (body == nullptr) body = "";
     const size_t available = strnlen(body, length);
     if (available + 1 < length) return Value();  // more than the body and a NUL

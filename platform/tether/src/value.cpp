@@ -99,14 +99,7 @@ bool lengthOfTag(const std::string& tag, const char* name, size_t* length) {
     if (tag.size() <= nameLength + 1 || tag.compare(0, nameLength, name) != 0 || tag[nameLength] != ':') {
         return false;
     }
-    const char* digits = tag.c_str() + nameLength + 1;
-    if (*digits < '0' || *digits > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long n = strtoull(digits, &end, 10);
-    if (errno != 0 || *end != '\0' || n > SIZE_MAX) return false;
-    *length = static_cast<size_t>(n);
-    return true;
+    return ParseDecimalLength(tag.c_str() + nameLength + 1, length);
 }
 
 // Takes `length` bytes from the front of text, refusing to run past its end.
@@ -130,6 +123,16 @@ bool readSigned(const char*& text, int64_t* out) {
 thread_local int t_mapDepth = 0;
 
 }  // namespace
+
+bool ParseDecimalLength(const char* digits, size_t* length) {
+    if (digits == nullptr || *digits < '0' || *digits > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long n = strtoull(digits, &end, 10);
+    if (errno != 0 || *end != '\0' || n > SIZE_MAX) return false;
+    *length = static_cast<size_t>(n);
+    return true;
+}
 
 void regist_value_type(int id, const char* name, ValueWriter writer, ValueReader reader) {
     if (name == nullptr || id < Value::kFirstUserType || id > UINT16_MAX) return;

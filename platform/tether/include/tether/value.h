@@ -118,6 +118,11 @@ private:
 using ValueWriter = std::string (*)(const Value& value);
 using ValueReader = Value (*)(const char* tag, const char* body);
 
+// Parses a length written in a tag, such as the 12 of "[text:12]": decimal
+// digits only, the whole text, fitting a size_t. Readers of registered kinds
+// use it for their own length tags.
+bool ParseDecimalLength(const char* digits, size_t* length);
+
 // Registers a kind under an id (kFirstUserType and above) and a name. The name
 // is the tag of its text form, or its prefix before ':' (as in "qstr:12").
 // Registering the same id again replaces the entry. Thread-safe.
