@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   cmake ninja-build g++ pkg-config
+  # fuzz targets (libFuzzer comes with clang's runtime)
+  clang libclang-rt-14-dev
   # Qt 5.15
   qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
   # FFmpeg 5.1 (H.264 through libx264)

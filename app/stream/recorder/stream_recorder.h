@@ -1,0 +1,22 @@
+// The recorder interface behind the hub's recordings (MP4, H.264 and AAC).
+#pragma once
+
+#include <memory>
+#include <string>
+
+class StreamAudioSinkCache;
+class StreamManager;
+class StreamVideoSinkCache;
+
+class StreamRecorder {
+public:
+    virtual ~StreamRecorder() = default;
+    // Opens the file (UTF-8 path) and starts encoding; false when it cannot.
+    virtual bool Start(const std::string& filePath) = 0;
+    virtual void Stop() = 0;
+    virtual std::string GetFilePath() const = 0;
+};
+
+// Null when no recorder can be made (in a build without the MP4 recorder).
+std::unique_ptr<StreamRecorder> CreateStreamRecorder(StreamAudioSinkCache* audioCache,
+                                                     StreamVideoSinkCache* videoCache, StreamManager* hub);

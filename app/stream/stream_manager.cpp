@@ -1,0 +1,424 @@
+#include "stream_manager.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMetaObject>
+#include <QUuid>
+#include <cstdio>
+#include <json/json.h>
+
+#include "core/tether/tq_log.h"
+#include "recorder/stream_recorder.h"
+#include "server/stream_server.h"
+#include "socket/async_reactor.h"
+#include "zucam.h"
+
+namespace {
+
+constexpr uint16_t kWifiBasePort = 10080;
+
+enum StreamCommandType : int {
+    kCommandHello = 0,
+    kCommandDisconnect = 2,
+    kCommandScreenShot = 4,
+    kCommandRecord = 5,
+    kCommandDisconnectDelay = 6,
+    kCommandVideoState = 7,
+    kCommandAudioState = 8,
+    kCommandDeviceName = 1001,
+};
+
+Json::Value ReplyEnvelope(const Json::Value& data) {
+    Json::Value message(Json::objectValue);
+    message["type"] = 0;
+    message["data"] = data;
+    message["version"] = "1.0";
+    return message;
+}
+
+// A port number from the phone: 0 (none) or a real port.
+bool ReadPort(const Json::Value& data, const char* member, int* port) {
+    if (!data.isMember(member)) return true;
+    const int value = data[member].asInt();
+    if (value < 0 || value > 65535) {
+        LOG_E("hello: port %s=%d is out of range\n", member, value);
+        return false;
+    }
+    *port = value;
+    return true;
+}
+
+bool ParseJson(const std::string& text, Json::Value* root) {
+    // Json::Reader is what the phone's messages were always read with; it is
+    // deprecated in this jsoncpp but behaves the same.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Json::Reader reader;
+    return reader.parse(text, *root, true);
+#pragma GCC diagnostic pop
+}
+
+}  // namespace
+
+StreamManager::StreamManager(const std::vector<StreamAudioSink*>& audioSinks,
+                             const std::vector<StreamVideoSink*>& videoSinks,
+                             StreamVideoSinkCache* recorderVideoCache)
+    : audioSinks_(audioSinks),
+      videoSinks_(videoSinks),
+      recorderVideoCache_(recorderVideoCache),
+      reactor_(std::make_unique<AsyncReactor>()) {
+    moveToThread(this);
+    start();
+    QMetaObject::invokeMethod(this, "ProbeHardwareCodec", Qt::AutoConnection);
+}
+
+StreamManager::~StreamManager() {
+    // Queued before the quit, so a recording is closed properly on the hub's
+    // thread before its event loop ends.
+    StopRecord();
+    QMetaObject::invokeMethod(this, "quit", Qt::AutoConnection);
+    wait();
+}
+
+void StreamManager::run() {
+    exec();
+    // Still on the hub's thread: the transport and its sockets go first, then
+    // the reactor that polled them.
+    receiver_.reset();
+    reactor_.reset();
+    delete probe_;
+    probe_ = nullptr;
+}
+
+void StreamManager::timerEvent(QTimerEvent* /*event*/) {}
+
+void StreamManager::Start(int transport) {
+    const char* slot = "StartNetServer";
+    if (transport == kStreamTransportAndroid) slot = "StartAdbServer";
+    if (transport == kStreamTransportIos) slot = "StartIProxyConnection";
+    QMetaObject::invokeMethod(this, [this, transport] { transport_ = transport; }, Qt::AutoConnection);
+    QMetaObject::invokeMethod(this, slot, Qt::AutoConnection);
+}
+
+void StreamManager::CloseManager() { QMetaObject::invokeMethod(this, "CloseManagerInternal", Qt::AutoConnection); }
+
+void StreamManager::ConnectDevice(const QString& serial) {
+    QMetaObject::invokeMethod(this, "ConnectDeviceInternal", Qt::AutoConnection, Q_ARG(QString, serial));
+}
+
+void StreamManager::SetDeviceName(const QString& name) {
+    QMetaObject::invokeMethod(this, "SetDeviceNameInternal", Qt::AutoConnection, Q_ARG(QString, name));
+}
+
+void StreamManager::StartRecord() { QMetaObject::invokeMethod(this, "StartRecordInternal", Qt::AutoConnection); }
+
+void StreamManager::StopRecord() { QMetaObject::invokeMethod(this, "StopRecordInternal", Qt::AutoConnection); }
+
+void StreamManager::HandleCommand(const std::string& json) {
+    const QString text = QString::fromUtf8(json.data(), static_cast<int>(json.size()));
+    QMetaObject::invokeMethod(this, "HandleCommandInternal", Qt::AutoConnection, Q_ARG(QString, text));
+}
+
+void StreamManager::HandleEvent(int event) {
+    QMetaObject::invokeMethod(this, "HandleEventInternal", Qt::AutoConnection, Q_ARG(int, event));
+}
+
+void StreamManager::VideoArrive(int width, int height) {
+    QMetaObject::invokeMethod(this, "OnVideoArrive", Qt::AutoConnection, Q_ARG(int, width), Q_ARG(int, height));
+}
+
+void StreamManager::VideoResolutionChanged(int width, int height) {
+    QMetaObject::invokeMethod(this, "OnVideoResolutionChanged", Qt::AutoConnection, Q_ARG(int, width),
+                              Q_ARG(int, height));
+}
+
+void StreamManager::ReplaceReceiver(std::unique_ptr<StreamReceiver> receiver) {
+    // The old transport closes its sockets before the new one binds its ports.
+    receiver_.reset();
+    receiver_ = std::move(receiver);
+}
+
+void StreamManager::StartNetServer() {
+    auto server = std::make_unique<StreamServer>(kWifiBasePort, reactor_.get(), this);
+    server->name = deviceName_.toStdString();
+    ReplaceReceiver(std::move(server));
+    fprintf(stderr, receiver_->Start() ? "net server start success\n" : "net server start failed\n");
+}
+
+void StreamManager::StartAdbServer() {
+    // The Android USB transport comes with the adb wrapper.
+    fprintf(stderr, "adb server start failed\n");
+    LOG_E("the Android USB transport is not part of this build");
+    emit Error(tr("此版本暂不支持安卓 USB 连接"));
+}
+
+void StreamManager::StartIProxyConnection() {
+    // The iOS USB transport comes with the usbmuxd connection.
+    fprintf(stderr, "iproxy start failed\n");
+    LOG_E("the iOS USB transport is not part of this build");
+    emit Error(tr("此版本暂不支持苹果 USB 连接"));
+}
+
+void StreamManager::CloseManagerInternal() {
+    std::unique_ptr<StreamReceiver> receiver = std::move(receiver_);
+    receiver.reset();
+}
+
+void StreamManager::HandleEventInternal(int event) {
+    if (event == kStreamEventReceiverClosed) {
+        ShutdownConnection();
+    } else if (receiver_) {
+        receiver_->HandleEvent(event);
+    }
+}
+
+void StreamManager::ConnectDeviceInternal(QString serial) {
+    if (receiver_) receiver_->ConnectDevice(serial.toStdString());
+}
+
+void StreamManager::SetDeviceNameInternal(QString name) {
+    deviceName_ = name;
+    if (receiver_) receiver_->name = name.toStdString();
+}
+
+void StreamManager::ShutdownConnection() {
+    if (helloSeen_) {
+        if (disconnectExpected_) {
+            emit OnDisconnectedDelay();
+        } else {
+            emit OnDisconnected();
+        }
+        if (recorder_) StopRecord();
+    }
+    helloSeen_ = false;
+}
+
+void StreamManager::CloseChannel() {
+    if (receiver_) receiver_->Close();
+}
+
+void StreamManager::SendReply(const Json::Value& message) {
+    if (receiver_) receiver_->SendCommand(Json::FastWriter().write(message));
+}
+
+void StreamManager::HandleCommandInternal(QString cmd) {
+    const std::string text = cmd.toStdString();
+    Json::Value root;
+    if (!ParseJson(text, &root) || !root.isObject()) {
+        LOG_E("cmd json parse failed\n");
+        CloseChannel();
+        return;
+    }
+    // Only a message with an integer type is a command: a missing or other
+    // kind of "type" is not taken for a hello.
+    const Json::Value& type = root["type"];
+    if (!type.isIntegral() || !type.isInt()) {
+        LOG_E("cmd has no integer type, close connection.\n");
+        CloseChannel();
+        return;
+    }
+
+    bool keep = true;
+    try {
+        const Json::Value data = root.get("data", Json::Value());
+        switch (type.asInt()) {
+        case kCommandHello:
+            helloSeen_ = true;
+            keep = HandleHello(data);
+            break;
+        case kCommandDisconnect: keep = HandleDisconnect(data); break;
+        case kCommandScreenShot: keep = HandleScreenShot(data); break;
+        case kCommandRecord: keep = HandleRecord(data); break;
+        case kCommandDisconnectDelay: disconnectExpected_ = true; break;
+        case kCommandVideoState: keep = HandleVideoState(data); break;
+        case kCommandAudioState: keep = HandleAudioState(data); break;
+        case kCommandDeviceName: AnswerDeviceName(); break;
+        default: break;  // other types are ignored
+        }
+    } catch (const std::exception& e) {
+        LOG_E("cmd parse catch exception %s, close connection.\n", e.what());
+        keep = false;
+    }
+    if (!keep) CloseChannel();
+}
+
+bool StreamManager::HandleHello(Json::Value data) {
+    const std::string name = data["name"].asString();
+    int udpPort = 0;
+    int phonePort = 0;
+    const bool iproxy = receiver_ && receiver_->IsIProxy();
+    if (iproxy ? !ReadPort(data, "iproxyPort", &phonePort) : !ReadPort(data, "udpPort", &udpPort)) return false;
+    const int fps = data.isMember("fps") ? data["fps"].asInt() : 30;
+    const int width = data.isMember("width") ? data["width"].asInt() : 240;
+    const int height = data.isMember("height") ? data["height"].asInt() : 320;
+
+    connectionKey_ = QUuid::createUuid().toString().toStdString();
+    const bool udp = udpPort != 0;
+    if (!receiver_ || !receiver_->OpenVideoReceiver(udp, static_cast<uint16_t>(phonePort), connectionKey_,
+                                                    hardwareDecoder_, audioSinks_, videoSinks_)) {
+        LOG_E("start stream receiver failed\n");
+        return false;
+    }
+    uint16_t audioPort = 0;
+    if (!udp && receiver_->OpenAudioReceiver(false, 0, connectionKey_, audioSinks_)) {
+        audioPort = receiver_->GetAudioPort();
+    }
+
+    Json::Value reply(Json::objectValue);
+    const uint16_t videoPort = receiver_->GetVideoPort();
+    reply["port"] = videoPort;
+    reply["key"] = connectionKey_;
+    reply["bite_rate"] = 4;
+    if (udp) reply["udpPort"] = videoPort;
+    if (audioPort != 0) reply["audio_port"] = audioPort;
+    SendReply(ReplyEnvelope(reply));
+
+    disconnectExpected_ = false;
+    emit OnNewConnection(QString::fromStdString(name), fps, width, height);
+    return true;
+}
+
+bool StreamManager::HandleDisconnect(Json::Value /*data*/) {
+    SendReply(ReplyEnvelope(Json::Value()));
+    return false;  // the channel closes once the reply is on its way
+}
+
+bool StreamManager::HandleScreenShot(Json::Value /*data*/) {
+    SendReply(ReplyEnvelope(Json::Value()));
+    emit ScreenShot();
+    return true;
+}
+
+bool StreamManager::HandleRecord(Json::Value data) {
+    bool state = false;
+    switch (data["type"].asInt()) {
+    case 0:
+        StopRecord();
+        break;
+    case 1:
+        state = true;
+        StartRecord();
+        break;
+    case 2: state = recorder_ != nullptr; break;
+    default: return false;
+    }
+    // On the hub's thread StartRecord and StopRecord ran at once: "state" is
+    // the requested state; the outcome follows as a signal.
+    const ZuCam* app = zucamApp();
+    data["state"] = state;
+    data["vstate"] = app != nullptr && app->videoTransport;
+    data["astate"] = app != nullptr && app->openVmic;
+    data["ainstall"] = app != nullptr && app->audioDriverInstalled;
+    SendReply(ReplyEnvelope(data));
+    return true;
+}
+
+bool StreamManager::HandleVideoState(Json::Value data) {
+    const int state = data["type"].asInt();
+    if (state != 0 && state != 1) return false;
+    emit OnSwitchVideoTransport(state == 1);
+    return true;
+}
+
+bool StreamManager::HandleAudioState(Json::Value data) {
+    const int state = data["type"].asInt();
+    if (state != 0 && state != 1) return false;
+    emit OnSwitchAudioTransport(state == 1);
+    return true;
+}
+
+void StreamManager::AnswerDeviceName() {
+    Json::Value answer(Json::objectValue);
+    answer["type"] = kCommandDeviceName;
+    answer["version"] = "1.0";
+    answer["name"] = deviceName_.toStdString();
+    SendReply(answer);
+}
+
+void StreamManager::StartRecordInternal() {
+    if (!receiver_ || recorder_) return;
+    const ZuCam* app = zucamApp();
+    const QString folder = app != nullptr ? app->saveDir : QString();
+    if (folder.isEmpty() || !QFile::exists(folder)) {
+        emit RecordStartFailed(tr("输出目录不存在，请前往设置页面重新设置"));
+        return;
+    }
+    const QString stamp = QString::fromUtf8(g_cd->system->formatNow("%Y%m%d%H%M%S"));
+    const QString path =
+        folder + (folder.endsWith('/') ? "" : "/") + QString("ZuCam_recoder[%1].mp4").arg(stamp, 0, QChar(' '));
+
+    QFile probe(path + ".txt");
+    if (!probe.open(QIODevice::WriteOnly) || probe.write("test", 4) != 4) {
+        emit RecordStartFailed(tr("输出目录无法写入，请前往设置页面重新设置"));
+        return;
+    }
+    probe.close();
+    probe.remove();
+
+    recorder_ = CreateStreamRecorder(nullptr, recorderVideoCache_, this);
+    if (!recorder_) {
+        LOG_D("---------> creat record failed");
+        // Without a recorder nothing else would ever answer the request.
+        emit RecordStartFailed(tr("录制失败"));
+        return;
+    }
+    if (recorder_->Start(path.toStdString())) {
+        LOG_D("---------> start record success");
+        emit RecordStartSuccess();
+    } else {
+        LOG_D("---------> start record failed");
+        recorder_->Stop();
+        recorder_.reset();
+        emit RecordStartFailed(tr("录制失败"));
+    }
+}
+
+void StreamManager::StopRecordInternal() {
+    // A recording that outlived its transport is still closed properly.
+    if (!recorder_) return;
+    const QString path = QString::fromStdString(recorder_->GetFilePath());
+    recorder_->Stop();
+    recorder_.reset();
+    LOG_D("---------> stop success");
+    emit RecordStoped(path);
+}
+
+void StreamManager::ProbeHardwareCodec() {
+    probe_ = new QProcess(this);
+    connect(probe_, &QProcess::started, this, [] { LOG_D("hw_probe started"); });
+    connect(probe_, &QProcess::errorOccurred, this, &StreamManager::OnProbeError);
+    connect(probe_, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [this](int exitCode, QProcess::ExitStatus) { OnProbeFinished(exitCode); });
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString program = folder + "/hw_probe";
+    probe_->setWorkingDirectory(folder);
+    LOG_D("executing hw_probe %s", program.toUtf8().constData());
+    probe_->start(program, QStringList(), QIODevice::ReadWrite);
+}
+
+void StreamManager::OnProbeError(QProcess::ProcessError error) {
+    LOG_D("hw_probe error occurred %d", static_cast<int>(error));
+    if (error == QProcess::FailedToStart && probe_ != nullptr) {
+        probe_->deleteLater();
+        probe_ = nullptr;
+    }
+}
+
+void StreamManager::OnProbeFinished(int exitCode) {
+    if (probe_ == nullptr) return;
+    const QByteArray output = probe_->readAllStandardOutput();
+    const QByteArray errors = probe_->readAllStandardError();
+    probe_->deleteLater();
+    probe_ = nullptr;
+    LOG_I("hw probe stderrr: %s", errors.constData());
+    LOG_I("probe hardware codec: %s", output.constData());
+    if (exitCode != 0) return;
+
+    // A line break after the names is not part of the decoder's name.
+    const QList<QByteArray> parts = output.trimmed().split('|');
+    if (parts.size() != 2) return;
+    hardwareEncoder_ = parts[0] == "null" ? std::string() : parts[0].toStdString();
+    hardwareDecoder_ = parts[1] == "null" ? std::string() : parts[1].toStdString();
+    if (!hardwareEncoder_.empty()) LOG_I("hardware encoder: %s is avaliable", hardwareEncoder_.c_str());
+    if (!hardwareDecoder_.empty()) LOG_I("hardware decoder: %s is avaliable", hardwareDecoder_.c_str());
+}
