@@ -1,9 +1,10 @@
-# zucam_add_test(<name> SOURCES ... [LIBS ...] [GUI] [OWN_MAIN] [TIMEOUT s])
+# zucam_add_test(<name> SOURCES ... [LIBS ...] [GUI] [OWN_MAIN] [TIMEOUT s] [RESOURCE_LOCK name])
 # A GoogleTest executable whose cases CTest runs one process each. The shared
 # main creates a QCoreApplication, or a QApplication with GUI; OWN_MAIN means
-# the sources bring their own main.
+# the sources bring their own main. Cases that share a RESOURCE_LOCK (a fixed
+# port, say) never run at the same time.
 function(zucam_add_test name)
-  cmake_parse_arguments(ARG "GUI;OWN_MAIN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;OWN_MAIN" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(ARG_OWN_MAIN)
     set(test_main GTest::gtest)
@@ -25,8 +26,12 @@ function(zucam_add_test name)
     target_link_libraries(${name} PRIVATE zucam_test_sanitizer)
   endif()
 
+  set(properties TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES ${properties})
 endfunction()
