@@ -9,7 +9,7 @@
 #include <vector>
 
 class StreamManager;
-class StreamVideoPacket;
+class StreamPacket;
 class StreamVideoSink;
 
 class StreamVideoDecoder {
@@ -17,7 +17,7 @@ public:
     virtual ~StreamVideoDecoder() = default;
     // Takes the packet over. A null packet marks the end of a stream: the
     // decoder drops its state and waits for a new stream's first key frame.
-    virtual void PushPacket(std::unique_ptr<StreamVideoPacket> packet) = 0;
+    virtual void PushPacket(std::unique_ptr<StreamPacket> packet) = 0;
 };
 
 // Makes the H.264 decoder for a new media connection. hwDecoder names a
