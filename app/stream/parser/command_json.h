@@ -17,8 +17,8 @@ struct CommandEnvelope {
 bool ReadCommandEnvelope(const std::string& text, CommandEnvelope* out);
 
 // Typed reads of one member of a "data" object, as the hub's handlers do
-// them. A missing member, a non-object data or a value of the wrong kind
-// gives fallback (jsoncpp's conversions throw; they are caught here).
+// them. A missing member, a data that is no object, or a value jsoncpp
+// cannot convert (its conversions throw; caught here) gives fallback.
 int ReadIntMember(const Json::Value& data, const char* member, int fallback);
 std::string ReadStringMember(const Json::Value& data, const char* member, const std::string& fallback);
 bool ReadBoolMember(const Json::Value& data, const char* member, bool fallback);
