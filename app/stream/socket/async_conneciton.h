@@ -94,7 +94,7 @@ public:
 
 private:
     // Calls the observer with the end of the connection, once.
-    void ReportEnd(int result);
+    void ReportEnd(const char* data, int result);
 
     const std::unique_ptr<AsyncSocket> socket_;  // owned
     Observer* const observer_;                   // borrowed
