@@ -1,0 +1,120 @@
+#include "server/receiver_server.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "audio_sink/stream_audio_sink.h"
+#include "core/tether/tq_log.h"
+#include "decode/stream_video_decoder.h"
+#include "parser/stream_parser.h"
+#include "socket/async_socket.h"
+
+namespace {
+// What a phone may sensibly send; anything else is dropped before a sink
+// divides by it or reads past the payload.
+constexpr uint32_t kMaxAudioChannels = 8;
+constexpr uint32_t kMinSampleRate = 8000;
+constexpr uint32_t kMaxSampleRate = 192000;
+constexpr uint64_t kBytesPerSample = 2;
+}  // namespace
+
+ReceiverServer::ReceiverServer(const std::string& key, const std::string& hwDecoder, AsyncReactor* reactor,
+                               StreamManager* hub, const std::vector<StreamAudioSink*>& audioSinks,
+                               const std::vector<StreamVideoSink*>& videoSinks)
+    : SingleConnectionServer(reactor, hub, kMediaReadBufferSize), key_(key), audioSinks_(audioSinks) {
+    if (!videoSinks.empty()) decoder_ = CreateStreamVideoDecoder(hwDecoder, hub, videoSinks);
+}
+
+ReceiverServer::~ReceiverServer() {
+    // The reactor must not reach OnRead while the decoder and the buffers go.
+    Shutdown();
+    decoder_.reset();  // stops the decoder's thread
+    packetBuffer_.reset();
+}
+
+void ReceiverServer::SetKey(const std::string& key) {
+    std::lock_guard<std::mutex> lock(keyMutex_);
+    key_ = key;
+}
+
+bool ReceiverServer::KeyMatches(const std::string& token) {
+    std::lock_guard<std::mutex> lock(keyMutex_);
+    return token == key_;
+}
+
+bool ReceiverServer::AdoptMediaSocket(std::unique_ptr<AsyncSocket>& socket) {
+    if (!AdoptSocket(socket)) return false;
+    // A new stream starts from scratch.
+    packetBuffer_.reset();
+    rejected_ = false;
+    badAudioLogged_ = false;
+    return true;
+}
+
+void ReceiverServer::OnAccept(std::unique_ptr<AsyncSocket> socket) {
+    fprintf(stderr, "---------------stream: connection come in\n");
+    const bool taken = AdoptMediaSocket(socket);
+    NotifyHub(kStreamEventStreamConnected);
+    // The decoder drops the previous stream's state and waits for a key frame.
+    if (taken && decoder_) decoder_->PushPacket(nullptr);
+}
+
+void ReceiverServer::Reject() {
+    rejected_ = true;
+    StopPolling();
+    NotifyHub(kStreamEventConnectionLost);
+}
+
+void ReceiverServer::OnRead(const char* data, int length) {
+    if (length <= 0) {
+        fprintf(stderr, "---------------stream: connection closed\n");
+        StopPolling();
+        NotifyHub(kStreamEventConnectionLost);
+        return;
+    }
+    // A rejected connection stays held until the hub closes it; whatever it
+    // still sends is not media.
+    if (rejected_) return;
+    if (!packetBuffer_) packetBuffer_ = std::make_unique<StreamPacketBuffer>();
+    std::vector<std::unique_ptr<StreamPacket>> packets;
+    if (!ParseStreamPackets(packetBuffer_.get(), data, length, &packets)) {
+        LOG_E("media stream broken on port %d", port());
+        Reject();
+        return;
+    }
+    for (std::unique_ptr<StreamPacket>& packet : packets) {
+        switch (packet->GetType()) {
+        case kStreamPacketKey:
+            if (!KeyMatches(static_cast<const StreamTokenPacket&>(*packet).token())) {
+                LOG_E("media connection on port %d presented a wrong key", port());
+                Reject();
+                return;
+            }
+            break;
+        case kStreamPacketVideo:
+            if (decoder_) decoder_->PushPacket(std::move(packet));
+            break;
+        case kStreamPacketAudio: DeliverAudio(static_cast<const StreamAudioPacket&>(*packet)); break;
+        default: break;
+        }
+    }
+}
+
+void ReceiverServer::DeliverAudio(const StreamAudioPacket& packet) {
+    const uint32_t channels = packet.channels();
+    const uint32_t rate = packet.sampleRate();
+    const bool usable = channels >= 1 && channels <= kMaxAudioChannels && rate >= kMinSampleRate &&
+                        rate <= kMaxSampleRate && packet.size() % (channels * kBytesPerSample) == 0;
+    if (!usable) {
+        if (!badAudioLogged_) {
+            LOG_W("audio dropped: %u channels, %u Hz, %llu bytes", channels, rate,
+                  static_cast<unsigned long long>(packet.size()));
+            badAudioLogged_ = true;
+        }
+        return;
+    }
+    const int samplesPerChannel = static_cast<int>(packet.size() / (channels * kBytesPerSample));
+    for (StreamAudioSink* sink : audioSinks_) {
+        sink->OnAudio(packet.data(), samplesPerChannel, static_cast<int>(rate), static_cast<int>(channels));
+    }
+}

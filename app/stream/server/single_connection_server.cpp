@@ -1,0 +1,114 @@
+#include "server/single_connection_server.h"
+
+#include "core/tether/tq_log.h"
+#include "socket/async_reactor.h"
+#include "socket/async_socket.h"
+#include "stream_manager.h"
+
+namespace {
+// How long a closing connection may take to write out what is still queued
+// (a reply the phone waits for, such as the answer to its disconnect).
+constexpr int kCloseFlushTimeoutMs = 200;
+}  // namespace
+
+SingleConnectionServer::SingleConnectionServer(AsyncReactor* reactor, StreamManager* hub, int readBufferSize)
+    : reactor_(reactor), hub_(hub), readBufferSize_(readBufferSize) {}
+
+SingleConnectionServer::~SingleConnectionServer() { Shutdown(); }
+
+void SingleConnectionServer::Shutdown() {
+    if (acceptor_) {
+        reactor_->Remove(acceptor_.get());
+        acceptor_.reset();
+    }
+    AsyncConneciton* connection = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        connection = connection_.get();
+    }
+    // Remove ignores an object that was never added (a pending connection).
+    if (connection != nullptr) reactor_->Remove(connection);
+    // Out of the reactor now: nothing calls the connection any more.
+    std::unique_ptr<AsyncConneciton> closing;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        closing = std::move(connection_);
+    }
+}
+
+bool SingleConnectionServer::Listen(uint16_t port) {
+    if (acceptor_) {
+        reactor_->Remove(acceptor_.get());
+        acceptor_.reset();
+    }
+    auto acceptor = std::make_unique<AsyncAcceptor>(this);
+    if (!acceptor->Bind("0.0.0.0", port) || !acceptor->Listen(1)) return false;
+    // The bound port, so that port 0 (any free port) reports the real one.
+    port_ = acceptor->GetLocalPort();
+    acceptor_ = std::move(acceptor);
+    reactor_->Add(acceptor_.get());
+    return true;
+}
+
+bool SingleConnectionServer::AdoptSocket(std::unique_ptr<AsyncSocket>& socket) {
+    if (!socket) return false;
+    std::lock_guard<std::mutex> lock(connectionMutex_);
+    if (connection_) return false;
+    // Not polled until the hub activates it.
+    connection_ = std::make_unique<AsyncConneciton>(std::move(socket), this, readBufferSize_);
+    return true;
+}
+
+void SingleConnectionServer::OnAccept(std::unique_ptr<AsyncSocket> socket) { AdoptSocket(socket); }
+
+void SingleConnectionServer::ActivateConnection() {
+    AsyncConneciton* connection = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        connection = connection_.get();
+    }
+    // Only this thread destroys the connection, so it outlives the lock.
+    if (connection == nullptr) return;
+    // Add ignores a connection already registered (a repeated activation).
+    connection->SetEvents(kAsyncEventRead);
+    reactor_->Add(connection);
+}
+
+void SingleConnectionServer::CloseConnection() {
+    AsyncConneciton* connection = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        connection = connection_.get();
+    }
+    if (connection == nullptr) return;
+    reactor_->Remove(connection);
+    // The slot stays taken until here, so no new client slips in between.
+    std::unique_ptr<AsyncConneciton> closing;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        closing = std::move(connection_);
+    }
+    closing->FlushBlocking(kCloseFlushTimeoutMs);
+}
+
+int SingleConnectionServer::Send(const char* data, int length) {
+    AsyncConneciton* connection = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        connection = connection_.get();
+    }
+    return connection != nullptr ? connection->Send(data, length) : -1;
+}
+
+void SingleConnectionServer::StopPolling() {
+    AsyncConneciton* connection = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        connection = connection_.get();
+    }
+    if (connection != nullptr) connection->SetEvents(0);
+}
+
+void SingleConnectionServer::NotifyHub(int event) {
+    if (hub_ != nullptr) hub_->HandleEvent(event);
+}
