@@ -12,3 +12,7 @@ echo "== tests: release build"
 scripts/netns-run ctest --test-dir build/release --output-on-failure -j"$jobs"
 echo "== tests: ASan+UBSan build"
 scripts/netns-run ctest --test-dir build/asan --output-on-failure -j"$jobs"
+
+echo "== fuzz: each parser target for 60 s"
+scripts/build.sh fuzz
+scripts/fuzz.sh 60
