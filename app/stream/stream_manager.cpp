@@ -8,6 +8,7 @@
 #include <json/json.h>
 
 #include "core/tether/tq_log.h"
+#include "parser/command_json.h"
 #include "recorder/stream_recorder.h"
 #include "server/stream_server.h"
 #include "socket/async_reactor.h"
@@ -46,16 +47,6 @@ bool ReadPort(const Json::Value& data, const char* member, int* port) {
     }
     *port = value;
     return true;
-}
-
-bool ParseJson(const std::string& text, Json::Value* root) {
-    // Json::Reader is what the phone's messages were always read with; it is
-    // deprecated in this jsoncpp but behaves the same.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::Reader reader;
-    return reader.parse(text, *root, true);
-#pragma GCC diagnostic pop
 }
 
 }  // namespace
@@ -202,26 +193,19 @@ void StreamManager::SendReply(const Json::Value& message) {
 }
 
 void StreamManager::HandleCommandInternal(QString cmd) {
-    const std::string text = cmd.toStdString();
-    Json::Value root;
-    if (!ParseJson(text, &root) || !root.isObject()) {
+    // Only a JSON object with an integer "type" is a command: a missing or
+    // other kind of "type" is not taken for a hello.
+    CommandEnvelope message;
+    if (!ReadCommandEnvelope(cmd.toStdString(), &message)) {
         LOG_E("cmd json parse failed\n");
-        CloseChannel();
-        return;
-    }
-    // Only a message with an integer type is a command: a missing or other
-    // kind of "type" is not taken for a hello.
-    const Json::Value& type = root["type"];
-    if (!type.isIntegral() || !type.isInt()) {
-        LOG_E("cmd has no integer type, close connection.\n");
         CloseChannel();
         return;
     }
 
     bool keep = true;
     try {
-        const Json::Value data = root.get("data", Json::Value());
-        switch (type.asInt()) {
+        const Json::Value& data = message.data;
+        switch (message.type) {
         case kCommandHello:
             helloSeen_ = true;
             keep = HandleHello(data);

@@ -1,0 +1,63 @@
+#include <QElapsedTimer>
+#include <QFile>
+
+#include "core/tether/tq.h"
+#include "hub_fixture.h"
+
+namespace zucam::test {
+namespace {
+
+struct ProbeCase {
+    const char* name;
+    const char* output;
+    const char* exitCode;
+    const char* decoder;  // what the next video receiver is given
+};
+
+void PrintTo(const ProbeCase& c, std::ostream* os) { *os << c.name; }
+
+class HubProbeTest : public HubTest, public testing::WithParamInterface<ProbeCase> {
+protected:
+    void SetUp() override {
+        // The stand-in beside the test program prints what it is told.
+        qputenv("ZUCAM_TEST_HW_PROBE_OUTPUT", QByteArray(GetParam().output));
+        qputenv("ZUCAM_TEST_HW_PROBE_EXIT", QByteArray(GetParam().exitCode));
+        HubTest::SetUp();
+    }
+
+    bool waitProbeFinished() {
+        const QString log = QString::fromStdString(g_cd->logger->directory()) + "/zucam.log";
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 5000) {
+            QFile file(log);
+            if (file.open(QIODevice::ReadOnly) && file.readAll().contains("probe hardware codec")) return true;
+            QThread::msleep(10);
+        }
+        return false;
+    }
+};
+
+TEST_P(HubProbeTest, ProbeOutputNamesTheHardwareDecoder) {
+    ASSERT_TRUE(waitProbeFinished());
+    phone::CommandClient phone;
+    ASSERT_TRUE(connect(phone));
+    ASSERT_TRUE(phone.hello("Pixel", 30, 320, 240).has_value());
+    const auto names = decoders_.log().names();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], GetParam().decoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, HubProbeTest,
+    testing::Values(ProbeCase{"BothNames", "h264_nvenc|cuda", "0", "cuda"},
+                    ProbeCase{"NullDecoder", "h264_nvenc|null", "0", ""},
+                    ProbeCase{"NullEncoder", "null|d3d11va", "0", "d3d11va"},
+                    ProbeCase{"LineBreakAfterTheNames", "null|cuda\n", "0", "cuda"},
+                    ProbeCase{"NoSeparator", "cuda", "0", ""},
+                    ProbeCase{"ThreeParts", "a|b|c", "0", ""},
+                    ProbeCase{"FailedProbe", "h264_nvenc|cuda", "3", ""}),
+    [](const testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace zucam::test
