@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ProbeCase{"NoSeparator", "cuda", "0", ""},
                     ProbeCase{"ThreeParts", "a|b|c", "0", ""},
                     ProbeCase{"FailedProbe", "h264_nvenc|cuda", "3", ""}),
-    [](const testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<ProbeCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace zucam::test

@@ -279,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ClosingCase{"SoundWithStringKind", "{\"type\":8,\"data\":{\"type\":\"on\"}}"},
                     ClosingCase{"HelloWithPortOutOfRange", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":70000}}"},
                     ClosingCase{"HelloOverP2p", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":5000}}"}),
-    [](const testing::TestParamInfo<ClosingCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<ClosingCase>& param) { return std::string(param.param.name); });
 
 TEST_F(HubTest, OversizedFrameEndsTheConnection) {
     CommandClient phone;
