@@ -10,13 +10,20 @@ struct AVFrame;
 class StreamVideoSink {
 public:
     virtual ~StreamVideoSink() = default;
+    // Offers the next picture (producer's thread). Each sink decides what it
+    // accepts: a rejected frame is left alone.
     virtual void Push(AVFrame* frame) = 0;
+    // Replaces what the sink shows or hands on by a black picture of the
+    // last size, where the sink has seen one.
     virtual void ShowBlack() = 0;
+    // Takes the picture in, skipping the enabled test of Push.
     virtual void SetFrame(AVFrame* frame) = 0;
 
     // Set by the owner; false after construction.
     bool enabled = false;
 };
 
-// The recorder's frame cache; its interface comes with the frame caches.
-class StreamVideoSinkCache;
+// The recorder's frame cache, which users of this header reach through
+// StreamVideoSinkCache*. Its header includes this one back; #pragma once
+// makes either order of inclusion define the base first.
+#include "video_sink/stream_video_sink_cache.h"

@@ -1,0 +1,31 @@
+// The virtual camera's sink: the producer stores the latest YUV420P
+// picture; CameraRawWriter's thread copies it into the camera queue.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "video_sink/latest_frame_slot.h"
+#include "video_sink/stream_render_device.h"
+
+class StreamRenderDeviceImpl final : public StreamRenderDevice {
+public:
+    static std::unique_ptr<StreamRenderDevice> Create();
+    ~StreamRenderDeviceImpl() override = default;
+    StreamRenderDeviceImpl(const StreamRenderDeviceImpl&) = delete;
+    StreamRenderDeviceImpl& operator=(const StreamRenderDeviceImpl&) = delete;
+
+    // YUV420P only, and only while enabled.
+    void Push(AVFrame* frame) override;
+    // A black picture of the stored picture's size; nothing without one.
+    void ShowBlack() override;
+    // YUV420P only: the queue takes planar 4:2:0 pictures.
+    void SetFrame(AVFrame* frame) override;
+    void WriteTo(CameraQueue* queue) override;
+
+private:
+    StreamRenderDeviceImpl() = default;
+
+    LatestFrameSlot latest_;  // kept until replaced: every WriteTo re-uses it
+    std::atomic<bool> rejectionLogged_{false};
+};
