@@ -108,6 +108,9 @@ TEST(CommandFrameLimits, NegativeLengthIsRefused) {
     std::vector<std::string> out;
     const char byte = 0;
     EXPECT_FALSE(ParseCommandFrames(&buffer, &byte, -1, &out));
+    ASSERT_TRUE(Feed(&buffer, CommandFrame("{}").substr(0, 5), &out));
+    EXPECT_FALSE(ParseCommandFrames(&buffer, &byte, -1, &out));
+    EXPECT_EQ(buffer.held(), 5);
 }
 
 TEST(CommandFrameWriter, LengthIsBigEndianAndUnlimited) {

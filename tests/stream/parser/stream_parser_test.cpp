@@ -252,7 +252,11 @@ TEST(StreamParserLimits, NegativeLengthIsRefused) {
     Packets out;
     const char byte = 0;
     EXPECT_FALSE(ParseStreamPackets(&buffer, &byte, -1, &out));
-    EXPECT_EQ(buffer.held(), 0u);
+    // With bytes held, a length taken as unsigned would wrap below the limit.
+    ASSERT_TRUE(Feed(&buffer, KeyPacket("abc").substr(0, 5), &out));
+    EXPECT_FALSE(ParseStreamPackets(&buffer, &byte, -1, &out));
+    EXPECT_FALSE(ParseStreamPackets(&buffer, &byte, -2147483647 - 1, &out));
+    EXPECT_EQ(buffer.held(), 5u);
 }
 
 // Payload buffers are rounded up to whole 4096-byte pages; an empty payload
