@@ -22,6 +22,7 @@ public:
     // Forgets the bytes held (a new connection was accepted).
     void Clear() { held_ = 0; }
 
+    // The raw storage and fill level, for ParseCommandFrames.
     char* bytes() { return bytes_.get(); }
     const char* bytes() const { return bytes_.get(); }
     void setHeld(int held) { held_ = held; }

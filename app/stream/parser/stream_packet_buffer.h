@@ -28,6 +28,7 @@ public:
     // Forgets the bytes held; keeps the allocation.
     void Clear() { held_ = 0; }
 
+    // The raw storage and fill level, for ParseStreamPackets.
     uint8_t* bytes() { return bytes_.get(); }
     const uint8_t* bytes() const { return bytes_.get(); }
     void setHeld(uint64_t held) { held_ = held; }
