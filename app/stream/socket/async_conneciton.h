@@ -1,9 +1,9 @@
 // AsyncConneciton: a connected socket with a bounded output queue.
 //
 // Reading: while active (events include kAsyncEventRead) the reactor calls
-// OnReadable, which reads up to kMaxReadsPerEvent chunks of at most the read
-// buffer size until the socket has nothing more and hands each chunk, in
-// order, to Observer::OnRead. The end of the connection (orderly close: 0,
+// OnReadable, which reads chunks of at most the read buffer size and hands
+// each, in order, to Observer::OnRead, until a read comes back short or finds
+// nothing (EAGAIN is not an end), at most kMaxReadsPerEvent per event. The end of the connection (orderly close: 0,
 // error: -1) is reported once; after that the connection wants no events.
 //
 // Writing: Send (any thread) copies bytes into the 40,960-byte output queue
