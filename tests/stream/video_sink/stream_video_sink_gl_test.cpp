@@ -14,6 +14,9 @@
 #include "test_frames.h"
 #include "video_sink/stream_video_sink_gl_impl.h"
 
+// Case names such as "5x3" in CTest instead of the bytes of a QSize.
+static void PrintTo(const QSize& size, std::ostream* out) { *out << size.width() << "x" << size.height(); }
+
 namespace {
 
 using zucam::test::MakeFrame;
@@ -113,8 +116,7 @@ TEST_P(GLSinkSizes, UploadsEachPlaneAsATextureOfItsWidth) {
 INSTANTIATE_TEST_SUITE_P(OddAndEven, GLSinkSizes,
                          testing::Values(QSize(5, 3), QSize(4, 2), QSize(7, 7), QSize(33, 5), QSize(1, 1)),
                          [](const testing::TestParamInfo<QSize>& testCase) {
-                             return std::to_string(testCase.param.width()) + "x" +
-                                    std::to_string(testCase.param.height());
+                             return testing::PrintToString(testCase.param);
                          });
 
 TEST_F(GLSink, RestoresTheCallersUnpackAlignment) {
