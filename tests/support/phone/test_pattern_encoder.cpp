@@ -76,6 +76,10 @@ bool TestPatternEncoder::open() {
     if (context_) return true;
     if (settings_.width <= 0 || settings_.height <= 0 || settings_.fps <= 0 || settings_.gop <= 0)
         return fail("width, height, fps and gop must be positive");
+    // x264 refuses odd 4:2:0 sizes too, but leaks on that way out; say it here.
+    if (settings_.width % 2 != 0 || settings_.height % 2 != 0)
+        return fail("4:2:0 needs an even width and height, not " + std::to_string(settings_.width) + "x" +
+                    std::to_string(settings_.height));
 
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) return fail("libavcodec has no libx264 encoder");

@@ -24,7 +24,7 @@ namespace zucam::phone {
 enum class ColourMatrix { Unspecified, Bt601, Bt709 };
 
 struct EncoderSettings {
-    int width = 320;   // x264 wants even sizes for 4:2:0; any even size works
+    int width = 320;   // any even size (4:2:0); no need for multiples of 16
     int height = 240;
     int fps = 30;
     int gop = 30;      // frames from one IDR to the next

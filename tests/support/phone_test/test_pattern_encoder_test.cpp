@@ -256,6 +256,7 @@ TEST(PhoneStandInEncoder, RangeAndMatrixTagsReachTheDecoder) {
 TEST(PhoneStandInEncoder, RefusedSettingsAreReportedNotEncoded) {
     for (const EncoderSettings& settings :
          {EncoderSettings{321, 240, 30, 30, false, ColourMatrix::Bt601},
+          EncoderSettings{320, 241, 30, 30, false, ColourMatrix::Bt601},
           EncoderSettings{320, 0, 30, 30, false, ColourMatrix::Bt601},
           EncoderSettings{320, 240, 30, 0, false, ColourMatrix::Bt601}}) {
         TestPatternEncoder encoder(settings);
