@@ -10,7 +10,7 @@ case "$flavour" in
   release) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   asan)    flags=(-DCMAKE_BUILD_TYPE=Debug -DZUCAM_SANITIZE=ON -DZUCAM_BUILD_BENCHMARKS=OFF) ;;
   fuzz)    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZUCAM_FUZZ=ON) ;;
-  *) echo "unknown build flavour: $flavour (release or asan)" >&2; exit 2 ;;
+  *) echo "unknown build flavour: $flavour (release, asan or fuzz)" >&2; exit 2 ;;
 esac
 if [[ $flavour == fuzz ]]; then
   # Only the fuzz targets and what they link (the parsers, zucam_core, the

@@ -30,7 +30,7 @@ constexpr int basenameOffset(const char* path, int index, int last) {
             constexpr int zu_log_base_ = basenameOffset(__FILE__, 1, -1);                            \
             zu_log_cd_->logger->log(level, "tq", "%s[" letter "][tq] %s %-4d: " #message "\n",       \
                                     zu_log_cd_->system->formatNow("%m%d-%H:%M:%S"),                  \
-                                    __FILE__ + zu_log_base_, __LINE__, ##__VA_ARGS__);                \
+                                    &(__FILE__)[zu_log_base_], __LINE__, ##__VA_ARGS__);             \
         }                                                                                            \
     } while (0)
 
