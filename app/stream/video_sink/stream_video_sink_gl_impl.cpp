@@ -38,7 +38,9 @@ void StreamVideoSinkGLImpl::ShowBlack() {
     if (black) SetFrame(black.get());
 }
 
-void StreamVideoSinkGLImpl::SetFrame(AVFrame* frame) { latest_.Store(frame); }
+void StreamVideoSinkGLImpl::SetFrame(AVFrame* frame) {
+    if (frame != nullptr) latest_.Store(frame);
+}
 
 QSize StreamVideoSinkGLImpl::Render(QOpenGLFunctions* functions, QOpenGLTexture* y, QOpenGLTexture* u,
                                     QOpenGLTexture* v) {

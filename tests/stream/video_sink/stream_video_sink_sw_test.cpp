@@ -1,5 +1,3 @@
-#include <QFile>
-#include <QStringList>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -8,7 +6,7 @@ extern "C" {
 }
 
 #include "conversion_cases.h"
-#include "core/tether/tq_log.h"
+#include "log_reader.h"
 #include "support/tether_environment.h"
 #include "test_frames.h"
 #include "video_sink/stream_video_sink_sw_impl.h"
@@ -170,11 +168,7 @@ TEST(SoftwareSinkLog, ContextErrorsAreLoggedOnceUntilAConversionWorks) {
     unreadable->height = 2;
     const AVFramePtr good = MakeUniformYuvFrame(4, 2, {235, 128, 128});
 
-    const auto initFailures = [] {
-        QFile file(QString::fromStdString(g_cd->logger->directory()) + "/zucam.log");
-        if (!file.open(QIODevice::ReadOnly)) return -1;
-        return static_cast<int>(QString::fromUtf8(file.readAll()).count("render sw: sws_init_context failed error: "));
-    };
+    const auto initFailures = [] { return zucam::test::CountInLog("render sw: sws_init_context failed error: "); };
 
     for (int i = 0; i < 3; ++i) sink->Push(unreadable.get());
     EXPECT_EQ(initFailures(), 1);
