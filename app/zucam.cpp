@@ -80,6 +80,17 @@ void ZuCam::setDeviceName(const QString& name) {
     mirrorToUiValue("zucam_device_name", deviceName);
 }
 
+void ZuCam::updateVolume(int level) {
+    // Queued to the GUI thread, where the window pointer may be read; the
+    // call is dropped when the application object is gone.
+    QMetaObject::invokeMethod(
+        this,
+        [this, level] {
+            if (mainWindow) QMetaObject::invokeMethod(mainWindow, "UpdateVolumn", Qt::AutoConnection, Q_ARG(int, level));
+        },
+        Qt::QueuedConnection);
+}
+
 void ZuCam::Initialize() {
     loadConfig();
     LOG_I("settings loaded from %s", g_cd->config->filePath().c_str());

@@ -7,7 +7,9 @@
 // and so never saves them.
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include "core/single_application/single_application_wrapper.h"
 
@@ -30,8 +32,13 @@ public:
     // Stores the name shown to the phone and refreshes the "zucam_device_name"
     // UI value.
     void setDeviceName(const QString& name);
+    // The virtual microphone's level, 0 to 10; any thread (the audio
+    // callback calls it). Handed to the main window's "UpdateVolumn" slot on
+    // the GUI thread, so it never races the window's destruction.
+    void updateVolume(int level);
 
     double dpiScale = 1.0;
+    QPointer<QWidget> mainWindow;
     QString saveDir;
     QString deviceName;
     QString cameraName;
