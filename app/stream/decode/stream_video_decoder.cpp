@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "core/tether/tq_log.h"
+#include "decode/stream_video_decoder_h264.h"
 
 namespace {
 std::mutex s_factoryMutex;  // guards s_factory
@@ -17,8 +17,7 @@ std::unique_ptr<StreamVideoDecoder> CreateStreamVideoDecoder(const std::string& 
         factory = s_factory;
     }
     if (factory) return factory(hwDecoder, hub, videoSinks);
-    LOG_E("no H.264 decoder in this build: video packets are dropped");
-    return nullptr;
+    return std::make_unique<StreamVideoDecoderH264>(hwDecoder, hub, videoSinks);
 }
 
 void SetStreamVideoDecoderFactoryForTesting(StreamVideoDecoderFactory factory) {

@@ -1,0 +1,136 @@
+#include "decode/yuv420p_converter.h"
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "core/tether/tq_log.h"
+
+namespace {
+
+constexpr int64_t kFastBilinear = SWS_FAST_BILINEAR;
+// swscale's range flag, unlike AVColorRange: 0 limited, 1 full.
+constexpr int kSwsLimitedRange = 0;
+constexpr int kSwsFullRange = 1;
+constexpr int kNeutralBrightness = 0;
+constexpr int kUnitContrast = 1 << 16;    // 1.0 in 16.16
+constexpr int kUnitSaturation = 1 << 16;  // 1.0 in 16.16
+
+// The YUVJ formats are their plain twins with full range implied; swscale
+// is given the twin and the range explicitly.
+AVPixelFormat PlainTwin(int format) {
+    switch (format) {
+        case AV_PIX_FMT_YUVJ420P:
+            return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P:
+            return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P:
+            return AV_PIX_FMT_YUV444P;
+        case AV_PIX_FMT_YUVJ440P:
+            return AV_PIX_FMT_YUV440P;
+        case AV_PIX_FMT_YUVJ411P:
+            return AV_PIX_FMT_YUV411P;
+        default:
+            return static_cast<AVPixelFormat>(format);
+    }
+}
+
+bool IsFullRangeFormat(int format) { return PlainTwin(format) != format; }
+
+int SwsRange(AVColorRange range) { return range == AVCOL_RANGE_JPEG ? kSwsFullRange : kSwsLimitedRange; }
+
+std::string ErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+AVColorRange Yuv420pConverter::RealRange(const AVFrame& picture) {
+    if (picture.color_range == AVCOL_RANGE_JPEG || IsFullRangeFormat(picture.format)) return AVCOL_RANGE_JPEG;
+    return AVCOL_RANGE_MPEG;
+}
+
+FramePtr Yuv420pConverter::Convert(const AVFrame& picture) {
+    const AVColorRange range = RealRange(picture);
+    const int sourceFormat = PlainTwin(picture.format);
+    if (sourceFormat == AV_PIX_FMT_YUV420P) {
+        FramePtr same(av_frame_clone(&picture));
+        if (!same) return nullptr;
+        same->format = AV_PIX_FMT_YUV420P;
+        same->color_range = range;
+        return same;
+    }
+
+    if (!ContextFits(picture, sourceFormat) && !RebuildContext(picture, sourceFormat)) return nullptr;
+
+    FramePtr converted(av_frame_alloc());
+    if (!converted) return nullptr;
+    converted->format = AV_PIX_FMT_YUV420P;
+    converted->width = picture.width;
+    converted->height = picture.height;
+    // Default alignment: swscale's vector code writes whole blocks, and the
+    // sinks read by linesize as they do for decoded pictures.
+    if (av_frame_get_buffer(converted.get(), 0) < 0 || av_frame_copy_props(converted.get(), &picture) < 0) {
+        return nullptr;
+    }
+    converted->color_range = range;
+
+    const int lines = sws_scale(context_.get(), picture.data, picture.linesize, 0, picture.height, converted->data,
+                                converted->linesize);
+    if (lines < 1) {
+        if (!errorLogged_) LOG_W("video_scaler_scale: sws_scale failed: %d", lines);
+        errorLogged_ = true;
+        // The next picture builds a fresh context.
+        context_.reset();
+        return nullptr;
+    }
+    return converted;
+}
+
+bool Yuv420pConverter::ContextFits(const AVFrame& picture, int sourceFormat) const {
+    return context_ && sourceFormat == lastFormat_ && picture.width == lastWidth_ &&
+           picture.height == lastHeight_ && RealRange(picture) == lastRange_ && picture.colorspace == lastColorSpace_;
+}
+
+bool Yuv420pConverter::RebuildContext(const AVFrame& picture, int sourceFormat) {
+    context_.reset(sws_alloc_context());
+    if (!context_) {
+        if (!errorLogged_) LOG_E("video_scaler_create: Could not create " "swscale");
+        errorLogged_ = true;
+        return false;
+    }
+    // The same range on both sides: nothing is stretched or squeezed.
+    const int range = SwsRange(RealRange(picture));
+    SwsContext* const context = context_.get();
+    av_opt_set_int(context, "sws_flags", kFastBilinear, 0);
+    av_opt_set_int(context, "srcw", picture.width, 0);
+    av_opt_set_int(context, "dstw", picture.width, 0);
+    av_opt_set_int(context, "srch", picture.height, 0);
+    av_opt_set_int(context, "dsth", picture.height, 0);
+    av_opt_set_int(context, "src_format", sourceFormat, 0);
+    av_opt_set_int(context, "dst_format", AV_PIX_FMT_YUV420P, 0);
+    av_opt_set_int(context, "src_range", range, 0);
+    av_opt_set_int(context, "dst_range", range, 0);
+    const int initResult = sws_init_context(context, nullptr, nullptr);
+    if (initResult < 0) {
+        if (!errorLogged_) LOG_E("video_scaler_create: sws_init_context failed error: %s", ErrorText(initResult).c_str());
+        errorLogged_ = true;
+        context_.reset();
+        return false;
+    }
+    // Only an RGB source uses the matrix; the picture's own is given so that
+    // one converts as tagged.
+    const int* const coefficients = sws_getCoefficients(picture.colorspace);
+    sws_setColorspaceDetails(context, coefficients, range, coefficients, range, kNeutralBrightness, kUnitContrast,
+                             kUnitSaturation);
+    lastFormat_ = sourceFormat;
+    lastWidth_ = picture.width;
+    lastHeight_ = picture.height;
+    lastRange_ = RealRange(picture);
+    lastColorSpace_ = picture.colorspace;
+    return true;
+}
