@@ -5,6 +5,12 @@
 // into a Wi-Fi session: hello on the command channel, then the video and
 // (when offered) audio connections, each opened with the key packet.
 //
+//   PhoneStandIn phone;
+//   ASSERT_TRUE(phone.connectWifi(commandPort, "Pixel", 30, 320, 240)) << phone.lastError();
+//   ASSERT_TRUE(phone.streamVideo(10));  // frame n's test region has luma
+//                                        // TestPatternEncoder::TestRegionLuma(n)
+//   ASSERT_TRUE(phone.disconnect());
+//
 // streamVideo() and streamAudio() may run at the same time on two threads:
 // each touches only its own connection and generator. Everything else is for
 // one thread at a time.

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -98,8 +99,10 @@ int listenBeacon(const Arguments& arguments) {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(arguments.timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const std::optional<BeaconDatagram> datagram = listener.waitForDatagram(std::max(left, std::chrono::milliseconds(0)));
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const std::optional<BeaconDatagram> datagram =
+            listener.waitForDatagram(std::max(left, std::chrono::milliseconds(0)));
         if (!datagram) {
             std::cerr << "phone_standin: no beacon within " << arguments.timeoutMs << " ms\n";
             return 1;
@@ -119,7 +122,8 @@ int listenBeacon(const Arguments& arguments) {
 // Prints every message the program sent without being asked, until none
 // comes for a moment.
 void printUnsolicited(CommandClient& command) {
-    while (const auto message = command.readMessage(Millis(50))) std::cout << "message " << CompactJson(*message) << "\n";
+    while (const auto message = command.readMessage(Millis(50)))
+        std::cout << "message " << CompactJson(*message) << "\n";
 }
 
 int connectSession(const Arguments& arguments) {

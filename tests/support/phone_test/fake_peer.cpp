@@ -57,7 +57,8 @@ std::optional<ReceivedPacket> FakePeer::readMediaPacket(milliseconds timeout) {
     const uint32_t expandBytes = ReadBigEndian32(head->substr(4, 4));
     const auto expand = readExact(expandBytes, milliseconds(msLeft(deadline)));
     if (!expand) return std::nullopt;
-    for (std::size_t i = 0; i + 4 <= expand->size(); i += 4) packet.words.push_back(ReadBigEndian32(expand->substr(i, 4)));
+    for (std::size_t i = 0; i + 4 <= expand->size(); i += 4)
+        packet.words.push_back(ReadBigEndian32(expand->substr(i, 4)));
     const auto length = readExact(4, milliseconds(msLeft(deadline)));
     if (!length) return std::nullopt;
     auto payload = readExact(ReadBigEndian32(*length), milliseconds(msLeft(deadline)));
