@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <json/json.h>
 
+#include "audio_sink/stream_audio_sink_cache.h"
 #include "core/tether/tq_log.h"
 #include "parser/command_json.h"
 #include "recorder/stream_recorder.h"
@@ -54,10 +55,12 @@ bool ReadPort(const Json::Value& data, const char* member, int* port) {
 StreamManager::StreamManager(const std::vector<StreamAudioSink*>& audioSinks,
                              const std::vector<StreamVideoSink*>& videoSinks,
                              StreamVideoSinkCache* recorderVideoCache)
-    : audioSinks_(audioSinks),
+    : recorderAudioCache_(StreamAudioSinkCache::Create(48000, 2, 200, StreamAudioSinkCache::kSampleTypeFloat)),
+      audioSinks_(audioSinks),
       videoSinks_(videoSinks),
       recorderVideoCache_(recorderVideoCache),
       reactor_(std::make_unique<AsyncReactor>()) {
+    audioSinks_.push_back(recorderAudioCache_.get());
     moveToThread(this);
     start();
     QMetaObject::invokeMethod(this, "ProbeHardwareCodec", Qt::AutoConnection);
@@ -339,7 +342,7 @@ void StreamManager::StartRecordInternal() {
     probe.close();
     probe.remove();
 
-    recorder_ = CreateStreamRecorder(nullptr, recorderVideoCache_, this);
+    recorder_ = CreateStreamRecorder(recorderAudioCache_.get(), recorderVideoCache_, this);
     if (!recorder_) {
         LOG_D("---------> creat record failed");
         // Without a recorder nothing else would ever answer the request.

@@ -22,6 +22,7 @@
 
 class AsyncReactor;
 class StreamAudioSink;
+class StreamAudioSinkCache;
 class StreamRecorder;
 class StreamVideoSink;
 class StreamVideoSinkCache;
@@ -110,6 +111,9 @@ private:
 
     int transport_ = kStreamTransportWifi;
     QString deviceName_;
+    // The recorder's audio (48,000 Hz stereo float, 200 ms); last in
+    // audioSinks_, declared first so that it outlives the list's users.
+    std::unique_ptr<StreamAudioSinkCache> recorderAudioCache_;
     std::vector<StreamAudioSink*> audioSinks_;
     std::vector<StreamVideoSink*> videoSinks_;
     StreamVideoSinkCache* recorderVideoCache_;
