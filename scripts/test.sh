@@ -8,6 +8,8 @@ scripts/build.sh release
 scripts/build.sh asan
 
 jobs=$(nproc)
+# A PulseAudio server with a null sink for the virtual microphone's tests.
+source scripts/start-audio.sh
 echo "== tests: release build"
 scripts/netns-run ctest --test-dir build/release --output-on-failure -j"$jobs"
 echo "== tests: ASan+UBSan build"
