@@ -1,0 +1,61 @@
+// The thread that feeds the shared-memory camera queue: every 20 ms, while
+// output is enabled, it copies the newest picture of its render device into
+// the next slot, so the queue advances at 50 frames a second whether or not
+// new pictures arrive.
+//
+// Ownership: owns the render device (which the main window puts into the
+// render output's sink list, and takes out again before this object goes)
+// and the queue writer, which is absent when the queue cannot be opened; the
+// thread then runs and writes nothing.
+//
+// Threads: EnableOutput and DisableOutput run on the GUI thread and only set
+// flags. The queue, its state word included, is written by this object's
+// thread alone: it publishes "stopped" on the first tick after a disable.
+#pragma once
+
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "devices/camera_queue/shared_memory_camera_queue.h"
+#include "video_sink/stream_render_device.h"
+
+class CameraRawWriter final : public QThread {
+public:
+    static constexpr int kPeriodMs = 20;
+
+    // Opens the queue under queueName (tests pass a name of their own) with
+    // room for a 2560 x 1440 picture and starts the thread.
+    explicit CameraRawWriter(const std::string& queueName = SharedMemoryCameraQueue::kDefaultName);
+    // Stops and joins the thread, then closes the queue ("stopped").
+    ~CameraRawWriter() override;
+    CameraRawWriter(const CameraRawWriter&) = delete;
+    CameraRawWriter& operator=(const CameraRawWriter&) = delete;
+
+    // Starts writing (the first picture of a connection arrived). The render
+    // device's picture from an earlier connection is blanked first, so that
+    // it never shows again in the new one.
+    void EnableOutput();
+    // Stops writing (disconnection); the thread then publishes "stopped".
+    void DisableOutput();
+
+    bool hasQueue() const { return queue_ != nullptr; }
+
+    const std::unique_ptr<StreamRenderDevice> renderDevice;
+
+protected:
+    void run() override;
+
+private:
+    const std::unique_ptr<SharedMemoryCameraQueue> queue_;  // may be null
+    std::atomic<bool> outputEnabled_{false};                 // set on the GUI thread, read by run
+
+    std::mutex stopMutex_;  // guards stopRequested_
+    std::condition_variable stopChanged_;
+    bool stopRequested_ = false;
+};

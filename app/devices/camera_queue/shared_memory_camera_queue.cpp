@@ -1,0 +1,211 @@
+#include "devices/camera_queue/shared_memory_camera_queue.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/tether/tq_log.h"
+#include "devices/camera_queue/shared_memory_mapping.h"
+
+namespace {
+
+constexpr mode_t kQueueMode = 0600;  // the camera filter runs as the same user
+
+// Opens (creating if needed) the object and takes the writer lock. -1 with
+// *otherWriter set when another writer holds it; -1 with errno otherwise.
+int OpenLocked(const std::string& name, const int extraFlags, bool* const otherWriter) {
+    *otherWriter = false;
+    const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | extraFlags, kQueueMode);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        *otherWriter = error == EWOULDBLOCK;
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<SharedMemoryCameraQueue> SharedMemoryCameraQueue::CreateWriter(const std::string& name,
+                                                                               const uint32_t frameBytes,
+                                                                               OpenResult* const result) {
+    OpenResult ignored = OpenResult::Failed;
+    OpenResult& outcome = result != nullptr ? *result : ignored;
+    outcome = OpenResult::Failed;
+
+    const CameraQueueLayout layout = CameraQueueLayout::ForCapacity(frameBytes);
+    if (!layout.Fits32Bits()) {
+        LOG_E("camera queue capacity %u too large", frameBytes);
+        return nullptr;
+    }
+    const auto totalBytes = static_cast<off_t>(layout.totalBytes);
+
+    bool otherWriter = false;
+    int fd = OpenLocked(name, 0, &otherWriter);
+    if (fd < 0) {
+        if (otherWriter) {
+            outcome = OpenResult::WriterExists;
+            LOG_W("camera queue %s already has a writer; the virtual camera stays off", name.c_str());
+        } else {
+            LOG_E("camera queue %s cannot be opened: %s", name.c_str(), std::strerror(errno));
+        }
+        return nullptr;
+    }
+
+    // We hold the lock, so whatever the object holds was left by a writer
+    // that is gone (or it is the empty object just created).
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        LOG_E("camera queue %s cannot be inspected: %s", name.c_str(), std::strerror(errno));
+        ::close(fd);
+        return nullptr;
+    }
+    if (status.st_size == totalBytes) {
+        outcome = OpenResult::Reused;
+        LOG_I("camera queue %s left by an earlier writer is taken over", name.c_str());
+    } else if (status.st_size == 0) {
+        outcome = OpenResult::Created;
+    } else {
+        // Shrinking or growing an object a reader maps could fault the
+        // reader; a new object under the name leaves old readers their view.
+        LOG_W("camera queue %s of %lld bytes is replaced", name.c_str(), static_cast<long long>(status.st_size));
+        ::shm_unlink(name.c_str());
+        ::close(fd);
+        fd = OpenLocked(name, O_EXCL, &otherWriter);
+        if (fd < 0) {
+            if (otherWriter || errno == EEXIST) {
+                outcome = OpenResult::WriterExists;
+                LOG_W("camera queue %s was taken by another writer", name.c_str());
+            } else {
+                LOG_E("camera queue %s cannot be created: %s", name.c_str(), std::strerror(errno));
+            }
+            return nullptr;
+        }
+        outcome = OpenResult::Replaced;
+    }
+    if (outcome != OpenResult::Reused && ::ftruncate(fd, totalBytes) != 0) {
+        LOG_E("camera queue %s cannot be sized: %s", name.c_str(), std::strerror(errno));
+        ::shm_unlink(name.c_str());
+        ::close(fd);
+        outcome = OpenResult::Failed;
+        return nullptr;
+    }
+
+    std::unique_ptr<SharedMemoryMapping> mapping =
+        SharedMemoryMapping::Map(fd, static_cast<size_t>(layout.totalBytes), SharedMemoryMapping::Access::ReadWrite);
+    if (!mapping) {
+        LOG_E("camera queue %s cannot be mapped: %s", name.c_str(), std::strerror(errno));
+        ::shm_unlink(name.c_str());
+        outcome = OpenResult::Failed;
+        return nullptr;
+    }
+    std::unique_ptr<SharedMemoryCameraQueue> queue(new SharedMemoryCameraQueue(name, layout, std::move(mapping)));
+    queue->Initialise();
+    return queue;
+}
+
+SharedMemoryCameraQueue::SharedMemoryCameraQueue(std::string name, const CameraQueueLayout& layout,
+                                                 std::unique_ptr<SharedMemoryMapping> mapping)
+    : name_(std::move(name)), layout_(layout), mapping_(std::move(mapping)) {}
+
+SharedMemoryCameraQueue::~SharedMemoryCameraQueue() { Close(); }
+
+CameraQueueHeader* SharedMemoryCameraQueue::header() const {
+    return reinterpret_cast<CameraQueueHeader*>(mapping_->data());
+}
+
+void SharedMemoryCameraQueue::Initialise() {
+    CameraQueueHeader* const shared = header();
+    // A reader of a taken-over object stops at "fresh" before anything else moves.
+    CameraQueueStoreRelease(&shared->state, kCameraQueueFresh);
+    CameraQueueStoreRelaxed(&shared->frameCounter, 0);
+    CameraQueueStoreRelaxed(&shared->readyIndex, 0);
+    shared->reserved = 0;
+    for (int slot = 0; slot < kCameraQueueSlots; ++slot) {
+        shared->recordOffset[slot] = layout_.recordOffset[slot];
+        shared->dataOffset[slot] = layout_.dataOffset[slot];
+    }
+    std::memset(mapping_->data() + sizeof(CameraQueueHeader), 0, kCameraQueueHeaderArea - sizeof(CameraQueueHeader));
+    // The offsets are read by readers once they see "published", which a
+    // later release store of state announces.
+}
+
+void SharedMemoryCameraQueue::WriteFrame(const uint8_t* const planes[3], const int strides[3], const int width,
+                                         const int height) {
+    if (!mapping_ || width < 1 || height < 1) return;
+    const int halfWidth = width / 2;
+    const int lineY = std::min(strides[0], width);
+    const int lineU = std::min(strides[1], halfWidth);
+    const int lineV = std::min(strides[2], halfWidth);
+    const bool hasChroma = height > 1;
+    const bool linesValid = lineY > 0 && (!hasChroma || (lineU >= 0 && lineV >= 0));
+    const auto h = static_cast<uint32_t>(height);
+    const uint64_t extent =
+        linesValid ? CameraQueueFrameExtent(h, static_cast<uint32_t>(lineY), static_cast<uint32_t>(std::max(lineU, 0)),
+                                            static_cast<uint32_t>(std::max(lineV, 0)))
+                   : 0;
+    if (!linesValid || extent > layout_.capacity) {
+        if (framesRefused_++ == 0) {
+            LOG_W("camera queue refuses a %dx%d frame (lines %d %d %d): %llu bytes, slot holds %u", width, height,
+                  lineY, lineU, lineV, static_cast<unsigned long long>(extent), layout_.capacity);
+        }
+        return;
+    }
+
+    CameraQueueHeader* const shared = header();
+    // The counter moves before the slot is touched: a reader that finds it
+    // fewer than three past the index it copied knows its copy is whole.
+    const uint32_t counter = CameraQueueLoadRelaxed(&shared->frameCounter) + 1;
+    CameraQueueStoreRelaxed(&shared->frameCounter, counter);
+    __atomic_thread_fence(__ATOMIC_RELEASE);
+    const int slot = static_cast<int>(counter % kCameraQueueSlots);
+
+    const CameraQueueSlotRecord record{static_cast<uint32_t>(width), h, static_cast<uint32_t>(lineY),
+                                       static_cast<uint32_t>(lineU), static_cast<uint32_t>(lineV)};
+    std::memcpy(mapping_->data() + layout_.recordOffset[slot], &record, sizeof(record));
+
+    uint8_t* const data = mapping_->data() + layout_.dataOffset[slot];
+    for (int row = 0; row < height; ++row) {
+        std::memcpy(data + static_cast<size_t>(row) * static_cast<size_t>(lineY),
+                    planes[0] + static_cast<ptrdiff_t>(row) * strides[0], static_cast<size_t>(lineY));
+    }
+    if (hasChroma) {
+        const int chromaRows = height / 2;
+        uint8_t* const u = data + static_cast<size_t>(h) * static_cast<size_t>(lineY);
+        uint8_t* const v = data + CameraQueueVOffset(h, record.lineY, record.lineU);
+        for (int row = 0; row < chromaRows; ++row) {
+            std::memcpy(u + static_cast<size_t>(row) * static_cast<size_t>(lineU),
+                        planes[1] + static_cast<ptrdiff_t>(row) * strides[1], static_cast<size_t>(lineU));
+        }
+        for (int row = 0; row < chromaRows; ++row) {
+            std::memcpy(v + static_cast<size_t>(row) * static_cast<size_t>(lineV),
+                        planes[2] + static_cast<ptrdiff_t>(row) * strides[2], static_cast<size_t>(lineV));
+        }
+    }
+
+    CameraQueueStoreRelease(&shared->readyIndex, counter);
+    CameraQueueStoreRelease(&shared->state, kCameraQueuePublished);
+}
+
+void SharedMemoryCameraQueue::SetState(const uint32_t state) {
+    if (!mapping_) return;
+    CameraQueueStoreRelease(&header()->state, state);
+}
+
+void SharedMemoryCameraQueue::Close() {
+    if (!mapping_) return;
+    SetState(kCameraQueueStopped);
+    // Unlinked while still locked, so that no new writer can take the object
+    // over only to lose its name; readers keep their view and see "stopped".
+    ::shm_unlink(name_.c_str());
+    mapping_.reset();
+}

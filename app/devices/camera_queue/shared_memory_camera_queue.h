@@ -1,0 +1,69 @@
+// The writer of the shared-memory camera queue: a POSIX shared-memory object
+// (by default /ZuVirtualCameraQueue) with a header and three I420 slots, laid
+// out as in camera_queue_layout.h, that the camera filter reads.
+//
+// One writer per name: the writer holds an exclusive flock on the object for
+// its life, so a second writer is refused while the first lives, and an
+// object left by a writer that died (the lock went with its process) is taken
+// over. Readers take no lock and never stand in a writer's way.
+//
+// Threads: WriteFrame and SetState run on one thread, the writer's (for the
+// program, CameraRawWriter's thread); Close and the destructor run once that
+// thread no longer touches the queue.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "devices/camera_queue.h"
+#include "devices/camera_queue/camera_queue_layout.h"
+
+class SharedMemoryMapping;
+
+class SharedMemoryCameraQueue final : public CameraQueue {
+public:
+    static constexpr const char* kDefaultName = "/ZuVirtualCameraQueue";
+
+    enum class OpenResult {
+        Created,      // a new object
+        Reused,       // an object of the right size that no writer held; re-initialised
+        Replaced,     // an object of another size that no writer held; unlinked and made anew
+        WriterExists, // another writer holds the name
+        Failed,       // the system refused (logged with errno)
+    };
+
+    // A writer of capacity frameBytes per slot under name (a shared-memory
+    // name, "/" first), or null when it cannot be opened; the reason is
+    // logged once here and stored in *result when given.
+    static std::unique_ptr<SharedMemoryCameraQueue> CreateWriter(const std::string& name, uint32_t frameBytes,
+                                                                 OpenResult* result = nullptr);
+
+    ~SharedMemoryCameraQueue() override;
+    SharedMemoryCameraQueue(const SharedMemoryCameraQueue&) = delete;
+    SharedMemoryCameraQueue& operator=(const SharedMemoryCameraQueue&) = delete;
+
+    // Copies one planar 4:2:0 picture into the next slot and publishes it.
+    // A frame of zero size, with a negative line, or whose packed planes do
+    // not fit the slot capacity is refused (logged the first time).
+    void WriteFrame(const uint8_t* const planes[3], const int strides[3], int width, int height) override;
+    // Publishes state (a CameraQueueState) with a release store.
+    void SetState(uint32_t state);
+    // state = stopped, then unmaps and unlinks the name, which lets go of the
+    // writer lock. Idempotent; run by the destructor.
+    void Close();
+
+    const CameraQueueLayout& layout() const { return layout_; }
+    uint32_t framesRefused() const { return framesRefused_; }
+
+private:
+    SharedMemoryCameraQueue(std::string name, const CameraQueueLayout& layout,
+                            std::unique_ptr<SharedMemoryMapping> mapping);
+    CameraQueueHeader* header() const;
+    void Initialise();
+
+    const std::string name_;
+    const CameraQueueLayout layout_;
+    std::unique_ptr<SharedMemoryMapping> mapping_;  // null once closed
+    uint32_t framesRefused_ = 0;                    // writer thread only
+};
