@@ -1,0 +1,260 @@
+// The command server and the single-connection rules it shares with the
+// media servers: one client at a time, nothing read before activation, the
+// frames of a read handed on in order, replies flushed before a close, and
+// no deadlock between the hub's thread and the reactor.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "server_test_util.h"
+#include "stream_manager.h"
+
+using namespace servertest;
+
+namespace {
+
+class CommandServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        hub_ = MakeHub();
+        server_ = std::make_unique<WatchedCommandServer>(&log_, hub_->reactor(), hub_.get());
+        ASSERT_TRUE(ListenAnywhere(server_.get()));
+    }
+    void TearDown() override {
+        server_.reset();
+        hub_.reset();
+    }
+
+    // Connects a client and waits until the server reported it.
+    std::unique_ptr<TestClient> ConnectAndWaitForAccept(int acceptsBefore = 0) {
+        auto client = std::make_unique<TestClient>(server_->port());
+        EXPECT_TRUE(client->connected());
+        EXPECT_TRUE(WaitUntil(
+            [&] { return log_.EventCount(kStreamEventCommandConnected) > acceptsBefore; }));
+        return client;
+    }
+
+    HubLog log_;
+    std::unique_ptr<StreamManager> hub_;
+    std::unique_ptr<WatchedCommandServer> server_;
+};
+
+TEST_F(CommandServerTest, SecondClientIsAcceptedAndClosedAtOnceWhileOneIsHeld) {
+    auto first = ConnectAndWaitForAccept();
+    server_->ActivateConnection();
+
+    TestClient second(server_->port());
+    ASSERT_TRUE(second.connected()) << "the system accepts the connection";
+    EXPECT_TRUE(second.WaitForClose()) << "and the server closes it at once";
+    // The turned-away client is announced too; the hub's activation then
+    // applies to the connection still held.
+    EXPECT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == 2; }));
+    server_->ActivateConnection();
+
+    ASSERT_TRUE(first->SendAll(CommandFrame(R"({"type":1001})")));
+    EXPECT_TRUE(WaitUntil([&] { return log_.Texts().size() == 1; }));
+    EXPECT_EQ(log_.Texts(), std::vector<std::string>{R"({"type":1001})"});
+}
+
+TEST_F(CommandServerTest, DataSentBeforeActivationIsReadAfterItInOrder) {
+    auto client = ConnectAndWaitForAccept();
+    ASSERT_TRUE(client->SendAll(CommandFrame("first")));
+    ASSERT_TRUE(client->SendAll(CommandFrame("second")));
+    Settle(milliseconds(100));
+    EXPECT_TRUE(log_.Texts().empty()) << "a pending connection is not read";
+
+    server_->ActivateConnection();
+    ASSERT_TRUE(WaitUntil([&] { return log_.Texts().size() == 2; }));
+    EXPECT_EQ(log_.Texts(), (std::vector<std::string>{"first", "second"}));
+}
+
+TEST_F(CommandServerTest, FramesReachTheHubInOrderHoweverTheyAreCut) {
+    auto client = ConnectAndWaitForAccept();
+    server_->ActivateConnection();
+
+    // Three frames in one write, then one frame cut inside its length field
+    // and inside its text, with pauses so that the server reads in between
+    // (and finds nothing more for a while).
+    ASSERT_TRUE(client->SendAll(CommandFrame("a") + CommandFrame(R"({"type":7})") + CommandFrame("c")));
+    ASSERT_TRUE(WaitUntil([&] { return log_.Texts().size() == 3; }));
+    const std::string cut = CommandFrame("split frame");
+    for (const std::string& piece : {cut.substr(0, 2), cut.substr(2, 5), cut.substr(7)}) {
+        ASSERT_TRUE(client->SendAll(piece));
+        Settle(milliseconds(30));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return log_.Texts().size() == 4; }));
+    EXPECT_EQ(log_.Texts(), (std::vector<std::string>{"a", R"({"type":7})", "c", "split frame"}));
+    EXPECT_EQ(log_.EventCount(kStreamEventConnectionLost), 0);
+}
+
+TEST_F(CommandServerTest, PeerCloseIsReportedOnceAndLeavesTheConnectionInactive) {
+    auto client = ConnectAndWaitForAccept();
+    server_->ActivateConnection();
+    testing::internal::CaptureStderr();
+    client->Close();
+    const bool lost = WaitUntil([&] { return log_.EventCount(kStreamEventConnectionLost) == 1; });
+    const std::string printed = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(lost);
+    EXPECT_NE(printed.find("---------------cmd: connection closed\n"), std::string::npos) << printed;
+
+    // Still held while inactive: a new client is turned away until the hub
+    // closes the old connection, then it is taken.
+    TestClient refused(server_->port());
+    EXPECT_TRUE(refused.WaitForClose());
+    server_->CloseConnection();
+    auto next = ConnectAndWaitForAccept(log_.EventCount(kStreamEventCommandConnected));
+    server_->ActivateConnection();
+    ASSERT_TRUE(next->SendAll(CommandFrame("again")));
+    EXPECT_TRUE(WaitUntil([&] { return log_.Texts() == std::vector<std::string>{"again"}; }));
+    EXPECT_EQ(log_.EventCount(kStreamEventConnectionLost), 1);
+}
+
+TEST_F(CommandServerTest, BrokenFrameEndsTheConnectionAndNothingAfterItIsRead) {
+    auto client = ConnectAndWaitForAccept();
+    server_->ActivateConnection();
+    // A length over the 4092-byte limit, followed by a frame that would be
+    // valid on its own.
+    const std::string tooLong("\x00\x00\x10\x00", 4);
+    ASSERT_TRUE(client->SendAll(tooLong + CommandFrame("after")));
+    ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventConnectionLost) == 1; }));
+    ASSERT_TRUE(client->SendAll(CommandFrame("later")));
+    Settle(milliseconds(100));
+    EXPECT_TRUE(log_.Texts().empty());
+}
+
+TEST_F(CommandServerTest, NewConnectionStartsWithAnEmptyFrameBuffer) {
+    auto client = ConnectAndWaitForAccept();
+    server_->ActivateConnection();
+    // Half a frame, then the client goes and a new one comes.
+    ASSERT_TRUE(client->SendAll(CommandFrame("never finished").substr(0, 8)));
+    Settle(milliseconds(50));
+    client->Close();
+    ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventConnectionLost) == 1; }));
+    server_->CloseConnection();
+
+    auto next = ConnectAndWaitForAccept(1);
+    server_->ActivateConnection();
+    ASSERT_TRUE(next->SendAll(CommandFrame("fresh")));
+    ASSERT_TRUE(WaitUntil([&] { return !log_.Texts().empty(); }));
+    EXPECT_EQ(log_.Texts(), std::vector<std::string>{"fresh"});
+}
+
+TEST_F(CommandServerTest, ReplyQueuedRightBeforeCloseReachesThePeer) {
+    // Queued on a connection the reactor does not poll yet, so only the
+    // close itself can write it out: what happens to the answer of a
+    // disconnect when the reactor has not got round to it.
+    auto pending = ConnectAndWaitForAccept();
+    const std::string reply = R"({"type":0,"data":null,"version":"1.0"})";
+    ASSERT_TRUE(server_->SendCommand(reply));
+    server_->CloseConnection();
+    EXPECT_EQ(pending->ReadFrame(), reply);
+    EXPECT_TRUE(pending->WaitForClose());
+
+    // The same on an active connection, with several replies in a row.
+    auto active = ConnectAndWaitForAccept(1);
+    server_->ActivateConnection();
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(server_->SendCommand(reply + std::to_string(i)));
+    server_->CloseConnection();
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(active->ReadFrame(), reply + std::to_string(i));
+    EXPECT_TRUE(active->WaitForClose());
+}
+
+TEST_F(CommandServerTest, SendWithoutConnectionFails) {
+    EXPECT_EQ(server_->Send("x", 1), -1);
+    EXPECT_FALSE(server_->SendCommand("{}"));
+    // Activating or closing with no connection is harmless.
+    server_->ActivateConnection();
+    server_->CloseConnection();
+}
+
+TEST_F(CommandServerTest, ListenOnATakenPortFailsAndKeepsNoPort) {
+    HubLog otherLog;
+    WatchedCommandServer other(&otherLog, hub_->reactor(), hub_.get());
+    EXPECT_FALSE(other.Listen(server_->port()));
+    EXPECT_EQ(other.port(), 0);
+}
+
+TEST_F(CommandServerTest, ListenAgainMovesTheServerToTheNewPort) {
+    const uint16_t oldPort = server_->port();
+    ASSERT_TRUE(server_->Listen(0));
+    ASSERT_NE(server_->port(), oldPort);
+    EXPECT_TRUE(PortIsFree(oldPort)) << "the old listener is gone";
+    auto client = ConnectAndWaitForAccept();
+    server_->ActivateConnection();
+    ASSERT_TRUE(client->SendAll(CommandFrame("moved")));
+    EXPECT_TRUE(WaitUntil([&] { return log_.Texts() == std::vector<std::string>{"moved"}; }));
+}
+
+// The reactor thread holds its lock while it calls OnAccept (which takes the
+// server's lock); the hub's thread activates and closes connections. If the
+// hub's side held the server's lock while calling into the reactor, the two
+// would deadlock. Both sides run flat out for a second; a watchdog turns a
+// hang into a failure with a message instead of a time-out.
+TEST_F(CommandServerTest, ActivateAndCloseRacingWithAcceptsNeverDeadlock) {
+    std::mutex doneMutex;
+    std::condition_variable doneChanged;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(doneMutex);
+        if (!doneChanged.wait_for(lock, std::chrono::seconds(30), [&] { return done; })) {
+            fprintf(stderr, "deadlock: activation/close racing with accepts did not finish\n");
+            std::abort();
+        }
+    });
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> clients{0};
+    const uint16_t port = server_->port();
+    auto connect = [&] {
+        while (!stop.load()) {
+            TestClient client(port, milliseconds(10));
+            if (client.connected()) {
+                client.SendAll(CommandFrame("x"));
+                clients.fetch_add(1);
+            }
+        }
+    };
+    std::thread connectors[] = {std::thread(connect), std::thread(connect), std::thread(connect)};
+
+    int rounds = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < end) {
+        // Repeated activations spend most of the time where the hub's side
+        // meets the reactor's lock.
+        for (int i = 0; i < 10; ++i) server_->ActivateConnection();
+        server_->SendCommand("{}");
+        server_->CloseConnection();
+        ++rounds;
+    }
+    stop.store(true);
+    for (std::thread& connector : connectors) connector.join();
+    {
+        std::lock_guard<std::mutex> lock(doneMutex);
+        done = true;
+    }
+    doneChanged.notify_all();
+    watchdog.join();
+
+    EXPECT_GT(rounds, 0);
+    EXPECT_GT(clients.load(), 0);
+    EXPECT_GT(log_.EventCount(kStreamEventCommandConnected), 0);
+    // The server still works afterwards, once the last accepts are through.
+    int accepts = -1;
+    while (accepts != log_.EventCount(kStreamEventCommandConnected)) {
+        accepts = log_.EventCount(kStreamEventCommandConnected);
+        Settle(milliseconds(100));
+    }
+    server_->CloseConnection();
+    auto client = ConnectAndWaitForAccept(log_.EventCount(kStreamEventCommandConnected));
+    server_->ActivateConnection();
+    const size_t before = log_.Texts().size();
+    ASSERT_TRUE(client->SendAll(CommandFrame("alive")));
+    EXPECT_TRUE(WaitUntil([&] { return log_.Texts().size() > before && log_.Texts().back() == "alive"; }));
+}
+
+}  // namespace
