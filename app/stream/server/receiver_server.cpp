@@ -101,6 +101,7 @@ void ReceiverServer::OnRead(const char* data, int length) {
 }
 
 void ReceiverServer::DeliverAudio(const StreamAudioPacket& packet) {
+    if (packet.size() == 0) return;  // nothing to play
     const uint32_t channels = packet.channels();
     const uint32_t rate = packet.sampleRate();
     const bool usable = channels >= 1 && channels <= kMaxAudioChannels && rate >= kMinSampleRate &&
