@@ -129,8 +129,13 @@ bool StreamVideoDecoderH264::DecodeSession::Open() {
 
     // Pictures as soon as they are complete: no reordering delay, and
     // threads that split a picture rather than ones that each hold one.
-    codec_->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    codec_->thread_type = owner_.tuning_.threading == Threading::kFrames ? FF_THREAD_FRAME : FF_THREAD_SLICE;
+    // libavcodec runs frame threads only without the low-delay flag.
+    if (owner_.tuning_.threading == Threading::kFrames) {
+        codec_->thread_type = FF_THREAD_FRAME;
+    } else {
+        codec_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        codec_->thread_type = FF_THREAD_SLICE;
+    }
     codec_->thread_count = owner_.tuning_.threadCount;
     if (avcodec_open2(codec_.get(), codec, nullptr) < 0) {
         if (hwFormat_ == AV_PIX_FMT_NONE) {

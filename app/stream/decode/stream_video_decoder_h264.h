@@ -28,7 +28,9 @@ class StreamPacket;
 class StreamVideoSink;
 
 // How libavcodec spreads the decoding over threads. Slice threads add no
-// delay; frame threads hold back one picture per extra thread.
+// delay but only help streams with several slices per picture; frame
+// threads hold back one picture per extra thread (and go without the
+// low-delay flag, which libavcodec does not combine with them).
 struct H264DecoderTuning {
     enum class Threading { kSlices, kFrames };
     Threading threading = Threading::kSlices;

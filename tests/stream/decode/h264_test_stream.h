@@ -4,7 +4,11 @@
 // of its frame number (FrameLuma), the lower half is split into a left part
 // at lowLuma and a right part at highLuma, chroma is neutral. The values
 // survive encoding within a couple of steps, so a test can read back which
-// picture it got and whether the range was kept.
+// picture it got and whether the range was kept. A textured stream (for the
+// benchmarks) scrolls noise over the whole picture instead, which costs the
+// decoder what camera video costs it.
+//
+// No test framework here: the benchmarks use it too.
 #pragma once
 
 extern "C" {
@@ -39,6 +43,9 @@ struct H264TestStreamSettings {
     // (the encoder's global header), instead of in front of every IDR.
     bool parameterSetsApart = false;
     std::string preset = "ultrafast";
+    int crf = 12;             // flat areas come out exact at this quality
+    int encoderThreads = 1;   // more: faster, still one slice per picture
+    bool textured = false;
     uint8_t lowLuma = 16;
     uint8_t highLuma = 235;
 };
@@ -48,8 +55,8 @@ uint8_t FrameLuma(int frameNumber);
 // The frame number a measured upper-half luma stands for, or -1.
 int FrameNumberOfLuma(int luma);
 
-// Encodes settings.frames pictures. Returns an empty list (and adds a gtest
-// failure) when the encoder cannot be set up.
+// Encodes settings.frames pictures. Returns an empty list (with the reason
+// on standard error) when libx264 is missing or refuses the settings.
 std::vector<H264TestAccessUnit> EncodeH264TestStream(const H264TestStreamSettings& settings);
 
 // The same units with every 4-byte start code shortened to 3 bytes and

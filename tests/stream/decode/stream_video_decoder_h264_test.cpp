@@ -6,7 +6,6 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,7 +24,6 @@ namespace {
 
 using zucam::test::CountLogLines;
 
-using zucam::test::EncodeH264TestStream;
 using zucam::test::H264TestAccessUnit;
 using zucam::test::H264TestStreamSettings;
 using zucam::test::RecordedFrame;
@@ -56,7 +54,6 @@ public:
         return [this](SizeReport kind, int width, int height) {
             std::lock_guard<std::mutex> lock(mutex_);
             reports_.push_back({kind, width, height});
-            changed_.notify_all();
         };
     }
     std::vector<Report> reports() const {
@@ -67,14 +64,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         reports_.clear();
     }
-    bool WaitForCount(size_t count) const {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return reports_.size() >= count; });
-    }
 
 private:
     mutable std::mutex mutex_;  // guards reports_
-    mutable std::condition_variable changed_;
     std::vector<Report> reports_;
 };
 
@@ -87,6 +79,12 @@ std::vector<int> Range(int first, int last) {
 std::vector<int> Concat(std::vector<int> a, const std::vector<int>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+std::vector<H264TestAccessUnit> Encode(const H264TestStreamSettings& settings) {
+    std::vector<H264TestAccessUnit> units = zucam::test::EncodeH264TestStream(settings);
+    EXPECT_FALSE(units.empty()) << "libx264 could not make the test stream";
+    return units;
 }
 
 bool HasNalType(const std::vector<uint8_t>& bytes, int type) {
@@ -158,7 +156,7 @@ TEST_F(DecoderTest, DecodesEveryFormOfThePhoneStream) {
 
     for (const Variant& variant : variants) {
         SCOPED_TRACE(variant.name);
-        std::vector<H264TestAccessUnit> units = EncodeH264TestStream(variant.settings);
+        std::vector<H264TestAccessUnit> units = Encode(variant.settings);
         ASSERT_FALSE(units.empty());
         if (variant.swapStartCodes) {
             for (H264TestAccessUnit& unit : units) unit.bytes = zucam::test::SwapStartCodeForms(unit.bytes);
@@ -191,7 +189,7 @@ TEST_F(DecoderTest, DecodesEveryFormOfThePhoneStream) {
 }
 
 TEST_F(DecoderTest, NothingIsDecodedBeforeTheFirstIdr) {
-    const std::vector<H264TestAccessUnit> units = EncodeH264TestStream(Frames(10, 5));
+    const std::vector<H264TestAccessUnit> units = Encode(Frames(10, 5));
     ASSERT_EQ(units.size(), 10u);
     ASSERT_FALSE(HasNalType(units[2].bytes, 5));
     Start();
@@ -202,8 +200,8 @@ TEST_F(DecoderTest, NothingIsDecodedBeforeTheFirstIdr) {
 }
 
 TEST_F(DecoderTest, StreamResetStartsOverAtTheNextIdr) {
-    const std::vector<H264TestAccessUnit> first = EncodeH264TestStream(Frames(10, 5));
-    const std::vector<H264TestAccessUnit> second = EncodeH264TestStream(Frames(5, 0, 10));
+    const std::vector<H264TestAccessUnit> first = Encode(Frames(10, 5));
+    const std::vector<H264TestAccessUnit> second = Encode(Frames(5, 0, 10));
     Start();
     Push(first, 0, 7);
     PushMarker();
@@ -221,8 +219,8 @@ TEST_F(DecoderTest, ReportsSizeChangesWithinAndAcrossConnections) {
     H264TestStreamSettings narrower = Frames(3, 0, 3);
     narrower.width = 160;
     Start();
-    Push(EncodeH264TestStream(Frames(3)));
-    Push(EncodeH264TestStream(narrower));
+    Push(Encode(Frames(3)));
+    Push(Encode(narrower));
     ASSERT_TRUE(sink_.WaitForFrameNumber(5));
     const std::vector<RecordedFrame> frames = sink_.frames();
     ASSERT_EQ(frames.size(), 6u);
@@ -238,12 +236,12 @@ TEST_F(DecoderTest, ReportsSizeChangesWithinAndAcrossConnections) {
     lower.height = 120;
     Stop();
     Start();
-    Push(EncodeH264TestStream(lower));
+    Push(Encode(lower));
     ASSERT_TRUE(sink_.WaitForFrameNumber(7));
     Stop();
     lower.firstFrameNumber = 8;
     Start();
-    Push(EncodeH264TestStream(lower));
+    Push(Encode(lower));
     ASSERT_TRUE(sink_.WaitForFrameNumber(9));
     Stop();
     EXPECT_EQ(reports_.reports(), (std::vector<Report>{Arrive(176, 144), Changed(160, 144), Arrive(160, 120),
@@ -270,7 +268,7 @@ std::vector<uint8_t> CutInHalf(std::vector<uint8_t> bytes) {
 }
 
 TEST_F(DecoderTest, RefusedUnitsSkipToTheNextIdrAndAreLoggedOnce) {
-    std::vector<H264TestAccessUnit> units = EncodeH264TestStream(Frames(12, 5));
+    std::vector<H264TestAccessUnit> units = Encode(Frames(12, 5));
     ASSERT_EQ(units.size(), 12u);
     units[2].bytes = WipeSliceHeader(units[2].bytes);
     units[7].bytes = WipeSliceHeader(units[7].bytes);
@@ -287,7 +285,7 @@ TEST_F(DecoderTest, DamagedUnitsDoNotEndDecoding) {
         std::vector<uint8_t> (*apply)(std::vector<uint8_t>);
     };
     const Damage damages[] = {{"bytes flipped", FlipMiddleBytes}, {"cut in half", CutInHalf}};
-    std::vector<H264TestAccessUnit> clean = EncodeH264TestStream(Frames(12, 5));
+    std::vector<H264TestAccessUnit> clean = Encode(Frames(12, 5));
     ASSERT_EQ(clean.size(), 12u);
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.name);
@@ -309,8 +307,8 @@ TEST_F(DecoderTest, DamagedUnitsDoNotEndDecoding) {
 }
 
 TEST_F(DecoderTest, QueueFlushesOnKeyFramesButKeepsStreamResets) {
-    const std::vector<H264TestAccessUnit> units = EncodeH264TestStream(Frames(3));
-    const std::vector<H264TestAccessUnit> next = EncodeH264TestStream(Frames(1, 0, 20));
+    const std::vector<H264TestAccessUnit> units = Encode(Frames(3));
+    const std::vector<H264TestAccessUnit> next = Encode(Frames(1, 0, 20));
     const H264TestAccessUnit& idr = units[0];
     const H264TestAccessUnit& p = units[1];
     ASSERT_TRUE(idr.keyFrame);
@@ -348,7 +346,9 @@ TEST_F(DecoderTest, QueueFlushesOnKeyFramesButKeepsStreamResets) {
     sink_.Release();
     ASSERT_TRUE(sink_.WaitForFrameNumber(20));
     EXPECT_EQ(sink_.frameNumbers(), (std::vector<int>{0, 20}));
-    // The reset made picture 20 the first of a stream again.
+    // The reset made picture 20 the first of a stream again (reported after
+    // the sinks have it: the thread must be done).
+    Stop();
     EXPECT_EQ(reports_.reports(), (std::vector<Report>{Arrive(176, 144), Arrive(176, 144)}));
 }
 
@@ -356,8 +356,8 @@ TEST_F(DecoderTest, QueueFlushesOnKeyFramesButKeepsStreamResets) {
 // the queue has room again: everything up to the next key frame goes.
 TEST_F(DecoderTest, FullQueueDropsUpToTheNextKeyFrame) {
     const size_t cap = StreamVideoDecoderH264::kMaxQueuedPackets;
-    const std::vector<H264TestAccessUnit> units = EncodeH264TestStream(Frames(static_cast<int>(cap) + 10));
-    const std::vector<H264TestAccessUnit> next = EncodeH264TestStream(Frames(1, 0, 20));
+    const std::vector<H264TestAccessUnit> units = Encode(Frames(static_cast<int>(cap) + 10));
+    const std::vector<H264TestAccessUnit> next = Encode(Frames(1, 0, 20));
     Start();
     sink_.HoldNextPush();
     Push(units[0]);
@@ -384,7 +384,7 @@ TEST_F(DecoderTest, IdleDecodersComeAndGoAThousandTimes) {
 }
 
 TEST_F(DecoderTest, DestroyedWhileDecodingReleasesEverything) {
-    const std::vector<H264TestAccessUnit> units = EncodeH264TestStream(Frames(20, 5));
+    const std::vector<H264TestAccessUnit> units = Encode(Frames(20, 5));
     for (int round = 0; round < 5; ++round) {
         Start();
         Push(units);
@@ -393,7 +393,7 @@ TEST_F(DecoderTest, DestroyedWhileDecodingReleasesEverything) {
 }
 
 TEST_F(DecoderTest, HardwareNamesWithoutADeviceDecodeInSoftware) {
-    const std::vector<H264TestAccessUnit> units = EncodeH264TestStream(Frames(3));
+    const std::vector<H264TestAccessUnit> units = Encode(Frames(3));
     const char* const names[] = {"", "no-such-device", "vaapi", "cuda"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
@@ -439,7 +439,7 @@ TEST_F(DecoderTest, ColourRangeAndLevelsSurviveDecoding) {
         settings.lowLuma = c.low;
         settings.highLuma = c.high;
         Start();
-        Push(EncodeH264TestStream(settings));
+        Push(Encode(settings));
         ASSERT_TRUE(sink_.WaitForFrameNumber(1));
         for (const RecordedFrame& frame : sink_.frames()) {
             EXPECT_EQ(frame.format, AV_PIX_FMT_YUV420P);
