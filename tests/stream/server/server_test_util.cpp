@@ -164,6 +164,24 @@ bool TestClient::StaysSilent(milliseconds duration) {
     return !WaitReadable(fd_, Clock::now() + duration);
 }
 
+std::unique_ptr<TestClient> ConnectWhenListening(uint16_t port, milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        auto client = std::make_unique<TestClient>(port);
+        if (client->connected() || Clock::now() >= deadline) return client;
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+}
+
+Json::Value ParseJson(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) return Json::Value();
+    return root;
+}
+
 PortBlocker::PortBlocker(uint16_t port) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return;

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include <json/json.h>
+
 #include "audio_sink/stream_audio_sink.h"
 #include "server/audio_receiver_server.h"
 #include "server/command_server.h"
@@ -63,6 +65,9 @@ private:
     int fd_ = -1;
 };
 
+// Connects once the port listens (a server that is still starting refuses).
+std::unique_ptr<TestClient> ConnectWhenListening(uint16_t port, milliseconds timeout = kWait);
+
 // Holds a TCP port bound (not listening) so that servers cannot take it.
 class PortBlocker {
 public:
@@ -81,6 +86,9 @@ bool PortIsFree(uint16_t port);
 // A random base port below the ephemeral range such that base .. base+span-1
 // are free at the time of the call.
 uint16_t FindFreePortRange(int span);
+
+// A JSON text as jsoncpp reads it; a null value when it is not JSON.
+Json::Value ParseJson(const std::string& text);
 
 // The wire format, built independently of the parser.
 std::string CommandFrame(const std::string& json);
