@@ -1,5 +1,6 @@
 #include "virtaul_audio_device_manager.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QTimer>
 #include <RtAudio.h>
@@ -77,10 +78,14 @@ bool VirtaulAudioDeviceManager::Open() {
         return false;
     }
 
-    reportTimer_ = std::make_unique<QTimer>();
-    reportTimer_->setInterval(std::max(options_.reportIntervalMs, 1));
-    QObject::connect(reportTimer_.get(), &QTimer::timeout, [this] { ForwardReports(); });
-    reportTimer_->start();
+    // Without an application object there is no event loop to report on
+    // (benchmarks); the level stays readable through lastLevel.
+    if (QCoreApplication::instance() != nullptr) {
+        reportTimer_ = std::make_unique<QTimer>();
+        reportTimer_->setInterval(std::max(options_.reportIntervalMs, 1));
+        QObject::connect(reportTimer_.get(), &QTimer::timeout, [this] { ForwardReports(); });
+        reportTimer_->start();
+    }
 
     if (!options_.runStream) return true;
     return OpenStream();
