@@ -37,7 +37,9 @@ public:
     void Stop();
     bool IsOpen() const;
 
-    // YUV420P only, and only while enabled.
+    // YUV420P only, and only while enabled. enabled is the sink family's
+    // plain flag, set and cleared here on the GUI thread; the gate that
+    // counts is open_, read under the frame lock in SetFrame.
     void Push(AVFrame* frame) override;
     // A black frame of the pending frame's size; nothing without one.
     void ShowBlack() override;

@@ -131,13 +131,21 @@ bool V4l2CameraDriverPort::SetFormat(int width, int height) {
     format.fmt.pix.sizeimage = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 3 / 2;
     format.fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
     if (RetryIoctl(fd_, VIDIOC_S_FMT, &format) < 0) {
-        LOG_W("driver port: %s refuses %dx%d I420: %s", devicePath_.c_str(), width, height, std::strerror(errno));
+        // Once per size: the same size comes again with every frame.
+        if (width != refusedWidth_ || height != refusedHeight_) {
+            LOG_W("driver port: %s refuses %dx%d I420: %s", devicePath_.c_str(), width, height,
+                  std::strerror(errno));
+            refusedWidth_ = width;
+            refusedHeight_ = height;
+        }
         formatWidth_ = 0;
         formatHeight_ = 0;
         return false;
     }
     formatWidth_ = width;
     formatHeight_ = height;
+    refusedWidth_ = 0;
+    refusedHeight_ = 0;
     return true;
 }
 
@@ -147,4 +155,6 @@ void V4l2CameraDriverPort::Close() {
     devicePath_.clear();
     formatWidth_ = 0;
     formatHeight_ = 0;
+    refusedWidth_ = 0;
+    refusedHeight_ = 0;
 }

@@ -60,4 +60,6 @@ private:
     std::string devicePath_;
     int formatWidth_ = 0;  // the output format last set, 0 before any
     int formatHeight_ = 0;
+    int refusedWidth_ = 0;  // the size the device last refused, logged once
+    int refusedHeight_ = 0;
 };

@@ -2,10 +2,6 @@
 
 namespace zucam::test {
 
-namespace {
-constexpr unsigned long kWaitLimitMs = 10000;
-}
-
 bool RecordingCameraDriverPort::Open() {
     QMutexLocker lock(&mutex_);
     open_ = openResult_;
@@ -52,9 +48,9 @@ void RecordingCameraDriverPort::ReleaseWrites() {
     changed_.wakeAll();
 }
 
-bool RecordingCameraDriverPort::WaitForWrites(size_t count) {
+bool RecordingCameraDriverPort::WaitForWrites(size_t count, unsigned long limitMs) {
     QMutexLocker lock(&mutex_);
-    QDeadlineTimer deadline(kWaitLimitMs);
+    QDeadlineTimer deadline(static_cast<qint64>(limitMs));
     while (writes_.size() < count) {
         if (!changed_.wait(&mutex_, deadline)) return writes_.size() >= count;
     }

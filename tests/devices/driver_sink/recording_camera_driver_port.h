@@ -27,8 +27,10 @@ public:
     void HoldWrites();
     void ReleaseWrites();
 
-    // Waits (at most ten seconds) until count writes have been recorded.
-    bool WaitForWrites(size_t count);
+    // Waits until count writes have been recorded, at most limitMs (the
+    // default is for writes that must come; a short limit checks that
+    // none comes, which can miss a late write but never fails wrongly).
+    bool WaitForWrites(size_t count, unsigned long limitMs = 10000);
     std::vector<std::vector<uint8_t>> writes() const;
     int opens() const;
     // Writes that came while the port was closed: always a fault.

@@ -45,6 +45,9 @@ protected:
         ASSERT_TRUE(port_->WaitForWrites(count)) << "write " << count << " never came";
     }
 
+    // A write that should not come would come within this time of its cause.
+    static constexpr unsigned long kNoWriteMs = 300;
+
     RecordingCameraDriverPort* port_ = nullptr;  // owned by sink_
     std::unique_ptr<StreamVideoSinkDriver> sink_;
 };
@@ -187,6 +190,8 @@ TEST_F(DriverSink, FailedOpenLeavesTheSinkClosed) {
     port_->SetOpenResult(true);
     Open();
     EXPECT_TRUE(sink_->enabled);
+    sink_->ShowBlack();  // nothing was taken while closed: nothing to blank
+    EXPECT_FALSE(port_->WaitForWrites(1, kNoWriteMs));
     PushAndWait(MakeTightPatternFrame(6, 2, 3), 1);
     EXPECT_TRUE(port_->writes().at(0) == ExpectedDriverFrame(6, 2, 3));
 }
@@ -203,6 +208,7 @@ TEST_F(DriverSink, NewSessionDoesNotShowThePreviousPicture) {
 
     Open();
     sink_->ShowBlack();
+    EXPECT_FALSE(port_->WaitForWrites(2, kNoWriteMs)) << "the old picture came back";
     PushAndWait(MakeTightPatternFrame(4, 2, 3), 2);
     sink_->Stop();
     const auto writes = port_->writes();
