@@ -5,6 +5,8 @@
 // sink that keeps a picture keeps its own reference-counted clone.
 #pragma once
 
+#include <atomic>
+
 struct AVFrame;
 
 class StreamVideoSink {
@@ -19,8 +21,9 @@ public:
     // Takes the picture in, skipping the enabled test of Push.
     virtual void SetFrame(AVFrame* frame) = 0;
 
-    // Set by the owner; false after construction.
-    bool enabled = false;
+    // Set by the owner on its thread, read by the producer on its own:
+    // atomic for that reason. False after construction.
+    std::atomic<bool> enabled{false};
 };
 
 // The recorder's frame cache, which users of this header reach through
