@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [[ $seconds =~ ^[0-9]+$ ]] || { echo "usage: $0 [seconds per target]" >&2; exit 2; }
 
-targets=(fuzz_command_frames fuzz_stream_packets fuzz_command_json)
+targets=(fuzz_command_frames fuzz_stream_packets fuzz_command_json fuzz_h264_annexb)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
