@@ -1,5 +1,7 @@
 #include "server/single_connection_server.h"
 
+#include <sys/socket.h>
+
 #include "core/tether/tq_log.h"
 #include "socket/async_reactor.h"
 #include "socket/async_socket.h"
@@ -17,10 +19,7 @@ SingleConnectionServer::SingleConnectionServer(AsyncReactor* reactor, StreamMana
 SingleConnectionServer::~SingleConnectionServer() { Shutdown(); }
 
 void SingleConnectionServer::Shutdown() {
-    if (acceptor_) {
-        reactor_->Remove(acceptor_.get());
-        acceptor_.reset();
-    }
+    CloseAcceptor();
     AsyncConneciton* connection = nullptr;
     {
         std::lock_guard<std::mutex> lock(connectionMutex_);
@@ -36,11 +35,19 @@ void SingleConnectionServer::Shutdown() {
     }
 }
 
+void SingleConnectionServer::CloseAcceptor() {
+    if (!acceptor_) return;
+    reactor_->Remove(acceptor_.get());
+    // A poll still in flight on the reactor thread holds the descriptor until
+    // it returns, and with it the port: a new listener on the same port (a
+    // restarted transport) would fail. Shutting the listener down frees the
+    // port at once.
+    shutdown(acceptor_->GetFd(), SHUT_RDWR);
+    acceptor_.reset();
+}
+
 bool SingleConnectionServer::Listen(uint16_t port) {
-    if (acceptor_) {
-        reactor_->Remove(acceptor_.get());
-        acceptor_.reset();
-    }
+    CloseAcceptor();
     auto acceptor = std::make_unique<AsyncAcceptor>(this);
     if (!acceptor->Bind("0.0.0.0", port) || !acceptor->Listen(1)) return false;
     // The bound port, so that port 0 (any free port) reports the real one.

@@ -71,6 +71,9 @@ protected:
     StreamManager* const hub_;
 
 private:
+    // Hub thread: the listener leaves the reactor and frees its port.
+    void CloseAcceptor();
+
     const int readBufferSize_;
     uint16_t port_ = 0;
     // Hub thread only.

@@ -38,6 +38,9 @@ constexpr uint16_t kBeaconSourcePort = 5009;
 const char* const kLocal = "10.77.0.1";     // the announcing side (first veth end)
 const char* const kPeer = "10.77.0.2";      // the listening side (second veth end)
 const char* const kBroadcast = "10.77.0.255";
+// "veth…" names count as virtual for the real adapter query, so that other
+// test programs' transports in this namespace never announce on the pair.
+const std::string kVethPrefix = "vethzu";
 
 bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -62,7 +65,7 @@ std::string WhyNoPrivateNetwork() {
         std::string foreign;
         for (const struct if_nameindex* name = names; name->if_index != 0; ++name) {
             const std::string interface = name->if_name;
-            if (interface != "lo" && interface.rfind("zuv", 0) != 0) foreign = interface;
+            if (interface != "lo" && interface.rfind(kVethPrefix, 0) != 0) foreign = interface;
         }
         if_freenameindex(names);
         if (!foreign.empty()) return "interface " + foreign + " exists: not a private network namespace";
@@ -75,7 +78,7 @@ std::string WhyNoPrivateNetwork() {
 class VethPair {
 public:
     VethPair()
-        : local_("zuv" + std::to_string(getpid()) + "a"), peer_("zuv" + std::to_string(getpid()) + "b") {
+        : local_(kVethPrefix + std::to_string(getpid()) + "a"), peer_(kVethPrefix + std::to_string(getpid()) + "b") {
         made_ = Run("ip link add " + local_ + " type veth peer name " + peer_);
         ok_ = made_ && AddAddress(local_, kLocal) && AddAddress(peer_, kPeer) &&
               Run("ip link set " + local_ + " up") && Run("ip link set " + peer_ + " up");
@@ -108,9 +111,11 @@ struct Datagram {
 };
 
 // A UDP socket on address:5008 that reports each datagram's destination.
+// It keeps only the beacons of the transport whose command port is given:
+// other test programs in this namespace may run transports of their own.
 class BeaconListener {
 public:
-    explicit BeaconListener(const char* address) {
+    BeaconListener(const char* address, uint16_t commandPort) : commandPort_(commandPort) {
         fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const int one = 1;
         sockaddr_in local{};
@@ -137,7 +142,9 @@ public:
         while (!done(received) && Clock::now() < deadline) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             pollfd readable{fd_, POLLIN, 0};
-            if (poll(&readable, 1, 5) == 1) received.push_back(Receive());
+            if (poll(&readable, 1, 5) != 1) continue;
+            Datagram datagram = Receive();
+            if (ParseJson(datagram.text)["port"].asInt() == commandPort_) received.push_back(std::move(datagram));
         }
         return received;
     }
@@ -172,6 +179,7 @@ private:
         return datagram;
     }
 
+    const uint16_t commandPort_;
     int fd_ = -1;
     bool ok_ = false;
 };
@@ -183,6 +191,7 @@ std::vector<Datagram> From(const std::vector<Datagram>& datagrams, const std::st
     }
     return matching;
 }
+
 
 LocalAdapter Adapter(const std::string& name, const std::string& description, const std::string& ip) {
     return LocalAdapter{name, description, ip, false};
@@ -239,7 +248,7 @@ TEST_F(BeaconTest, EverySecondAnnouncesNamePortAndAddressButNoVirtualAdapter) {
     };
     for (size_t i = 1; i < adapters.size(); ++i) ASSERT_TRUE(veth_->AddAddress(veth_->local(), adapters[i].ipAddress));
     SetLocalAdaptersForTesting(adapters);
-    BeaconListener listener(kPeer);
+    BeaconListener listener(kPeer, commandPort_);
     ASSERT_TRUE(listener.ok());
 
     StartServer("Büro PC");
@@ -266,7 +275,7 @@ TEST_F(BeaconTest, EverySecondAnnouncesNamePortAndAddressButNoVirtualAdapter) {
 TEST_F(BeaconTest, BeforeWindows10OneBroadcastGoesToTheSubnet) {
     SetSystemVersionOverrideForTesting(std::nullopt, false);
     SetLocalAdaptersForTesting(std::vector<LocalAdapter>{Adapter(veth_->local(), "test ethernet", kLocal)});
-    BeaconListener listener("0.0.0.0");
+    BeaconListener listener("0.0.0.0", commandPort_);
     ASSERT_TRUE(listener.ok());
     StartServer("old");
 
@@ -282,7 +291,7 @@ TEST_F(BeaconTest, BeforeWindows10OneBroadcastGoesToTheSubnet) {
 TEST_F(BeaconTest, TwoAdaptersSendTwoSetsEachWithItsOwnAddress) {
     SetLocalAdaptersForTesting(std::vector<LocalAdapter>{Adapter(veth_->local(), "test ethernet", kLocal),
                                                          Adapter(veth_->peer(), "second ethernet", kPeer)});
-    BeaconListener listener("0.0.0.0");
+    BeaconListener listener("0.0.0.0", commandPort_);
     ASSERT_TRUE(listener.ok());
     StartServer("two");
     EXPECT_EQ(reported_.at(0), (QStringList{kLocal, kPeer}));
@@ -299,7 +308,7 @@ TEST_F(BeaconTest, TwoAdaptersSendTwoSetsEachWithItsOwnAddress) {
 
 TEST_F(BeaconTest, AdapterThatComesUpLaterIsAnnouncedWithinARound) {
     SetLocalAdaptersForTesting(std::vector<LocalAdapter>{});
-    BeaconListener listener(kPeer);
+    BeaconListener listener(kPeer, commandPort_);
     ASSERT_TRUE(listener.ok());
     StartServer("later");
     EXPECT_EQ(reported_.at(0), QStringList{});

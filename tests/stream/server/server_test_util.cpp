@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -189,28 +190,59 @@ PortBlocker::PortBlocker(uint16_t port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    // Listening too, so that SO_REUSEADDR on the server's side cannot share it.
-    if (bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 || listen(fd_, 1) != 0) {
+    // SO_REUSEADDR as the servers set it, so that a closed connection's
+    // TIME_WAIT does not count as taken; listening, so that a server's bind
+    // with SO_REUSEADDR still fails on it.
+    const int one = 1;
+    if (setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) != 0 ||
+        bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 || listen(fd_, 1) != 0) {
         close(fd_);
         fd_ = -1;
     }
 }
 
 PortBlocker::~PortBlocker() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ < 0) return;
+    // Frees the port now even if some thread's poll still holds the socket
+    // (a poll set built before this descriptor number was reused).
+    shutdown(fd_, SHUT_RDWR);
+    close(fd_);
 }
 
 bool PortIsFree(uint16_t port) { return PortBlocker(port).held(); }
 
 uint16_t FindFreePortRange(int span) {
+    // Slots of kSlotSize ports below Linux's ephemeral range (so that client
+    // ports never collide). A slot is reserved for this process's lifetime
+    // by a lock on a file of its own, so that test programs running side by
+    // side never probe into each other's ports; the lock goes with the
+    // process, also when it crashes.
+    constexpr int kFirstPort = 20000;
+    constexpr int kSlotSize = 8;
+    constexpr int kSlots = (32000 - kFirstPort) / kSlotSize;
+    if (span > kSlotSize) return 0;
+    static std::mutex reservedMutex;  // guards the slots this process holds
+    std::lock_guard<std::mutex> lock(reservedMutex);
     std::mt19937 random(std::random_device{}());
-    // Below Linux's ephemeral range, so that client ports never collide.
-    std::uniform_int_distribution<int> pick(20000, 32000 - span);
+    std::uniform_int_distribution<int> pick(0, kSlots - 1);
     for (int attempt = 0; attempt < 200; ++attempt) {
-        const int base = pick(random);
+        const int slot = pick(random);
+        const std::string path = "/tmp/zucam-server-test-port-" + std::to_string(slot) + ".lock";
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) continue;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            continue;
+        }
+        const int base = kFirstPort + slot * kSlotSize;
         bool free = true;
         for (int i = 0; i < span && free; ++i) free = PortIsFree(static_cast<uint16_t>(base + i));
-        if (free) return static_cast<uint16_t>(base);
+        if (!free) {
+            close(fd);
+            continue;
+        }
+        // Kept open (and locked) until the process ends.
+        return static_cast<uint16_t>(base);
     }
     return 0;
 }

@@ -68,7 +68,7 @@ private:
 // Connects once the port listens (a server that is still starting refuses).
 std::unique_ptr<TestClient> ConnectWhenListening(uint16_t port, milliseconds timeout = kWait);
 
-// Holds a TCP port bound (not listening) so that servers cannot take it.
+// Holds a TCP port (bound and listening) so that servers cannot take it.
 class PortBlocker {
 public:
     explicit PortBlocker(uint16_t port);
@@ -84,7 +84,8 @@ private:
 // Whether a TCP port can be bound on 0.0.0.0 right now.
 bool PortIsFree(uint16_t port);
 // A random base port below the ephemeral range such that base .. base+span-1
-// are free at the time of the call.
+// (span at most 8) are free at the time of the call and reserved for this
+// process among the test programs that use this function; 0 when none found.
 uint16_t FindFreePortRange(int span);
 
 // A JSON text as jsoncpp reads it; a null value when it is not JSON.

@@ -154,9 +154,13 @@ TEST_F(StreamServerTest, CloseDropsTheMediaServersAndKeepsTheCommandPort) {
     }));
 }
 
-TEST_F(StreamServerTest, StartTwiceRebindsTheCommandPort) {
-    ASSERT_TRUE(server_->Start());
-    ASSERT_TRUE(server_->Start()) << "the old command server lets go of the port first";
+// The reactor may be inside poll() with the old listener when it is closed;
+// the port must be free for the new one all the same (a restarted transport
+// binds the same command port at once).
+TEST_F(StreamServerTest, RestartRebindsTheCommandPortAtOnce) {
+    for (int restart = 0; restart < 50; ++restart) {
+        ASSERT_TRUE(server_->Start()) << "restart " << restart;
+    }
     TestClient client(base_);
     EXPECT_TRUE(client.connected());
 }
