@@ -10,6 +10,7 @@ extern "C" {
 #include <atomic>
 
 #include "core/tether/tq_log.h"
+#include "ffmpeg_color.h"
 #include "decode/ffmpeg_decode_handles.h"
 #include "decode/h264_annexb.h"
 #include "decode/yuv420p_converter.h"
@@ -25,12 +26,6 @@ namespace {
 // resolution change. Decoder threads only.
 std::atomic<int> s_lastWidth{0};
 std::atomic<int> s_lastHeight{0};
-
-std::string ErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 uint64_t PayloadSize(const StreamPacket* packet) {
     if (packet == nullptr || packet->GetType() != kStreamPacketVideo) return 0;
@@ -204,7 +199,7 @@ void StreamVideoDecoderH264::DecodeSession::SendAndReceive(AVPacket* packet) {
         result = avcodec_send_packet(codec_.get(), packet);
     }
     if (result < 0) {
-        if (!decodeErrorLogged_) LOG_E("Could not send video packet:[%i], %s", result, ErrorText(result).c_str());
+        if (!decodeErrorLogged_) LOG_E("Could not send video packet:[%i], %s", result, FfmpegErrorText(result).c_str());
         decodeErrorLogged_ = true;
         Resynchronise();
     }
@@ -216,7 +211,7 @@ void StreamVideoDecoderH264::DecodeSession::ReceivePictures() {
         const int result = avcodec_receive_frame(codec_.get(), picture_.get());
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
         if (result < 0) {
-            if (!decodeErrorLogged_) LOG_E("Could not decode video packet:[%i], %s", result, ErrorText(result).c_str());
+            if (!decodeErrorLogged_) LOG_E("Could not decode video packet:[%i], %s", result, FfmpegErrorText(result).c_str());
             decodeErrorLogged_ = true;
             Resynchronise();
             return;

@@ -7,56 +7,19 @@ extern "C" {
 }
 
 #include "core/tether/tq_log.h"
+#include "ffmpeg_color.h"
 
 namespace {
 
 constexpr int64_t kFastBilinear = SWS_FAST_BILINEAR;
-// swscale's range flag, unlike AVColorRange: 0 limited, 1 full.
-constexpr int kSwsLimitedRange = 0;
-constexpr int kSwsFullRange = 1;
-constexpr int kNeutralBrightness = 0;
-constexpr int kUnitContrast = 1 << 16;    // 1.0 in 16.16
-constexpr int kUnitSaturation = 1 << 16;  // 1.0 in 16.16
-
-// The YUVJ formats are their plain twins with full range implied; swscale
-// is given the twin and the range explicitly.
-AVPixelFormat PlainTwin(int format) {
-    switch (format) {
-        case AV_PIX_FMT_YUVJ420P:
-            return AV_PIX_FMT_YUV420P;
-        case AV_PIX_FMT_YUVJ422P:
-            return AV_PIX_FMT_YUV422P;
-        case AV_PIX_FMT_YUVJ444P:
-            return AV_PIX_FMT_YUV444P;
-        case AV_PIX_FMT_YUVJ440P:
-            return AV_PIX_FMT_YUV440P;
-        case AV_PIX_FMT_YUVJ411P:
-            return AV_PIX_FMT_YUV411P;
-        default:
-            return static_cast<AVPixelFormat>(format);
-    }
-}
-
-bool IsFullRangeFormat(int format) { return PlainTwin(format) != format; }
-
-int SwsRange(AVColorRange range) { return range == AVCOL_RANGE_JPEG ? kSwsFullRange : kSwsLimitedRange; }
-
-std::string ErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 }  // namespace
 
-AVColorRange Yuv420pConverter::RealRange(const AVFrame& picture) {
-    if (picture.color_range == AVCOL_RANGE_JPEG || IsFullRangeFormat(picture.format)) return AVCOL_RANGE_JPEG;
-    return AVCOL_RANGE_MPEG;
-}
+AVColorRange Yuv420pConverter::RealRange(const AVFrame& picture) { return RealRangeOf(picture); }
 
 FramePtr Yuv420pConverter::Convert(const AVFrame& picture) {
     const AVColorRange range = RealRange(picture);
-    const int sourceFormat = PlainTwin(picture.format);
+    const int sourceFormat = PlainTwinOf(picture.format);
     if (sourceFormat == AV_PIX_FMT_YUV420P) {
         FramePtr same(av_frame_clone(&picture));
         if (!same) return nullptr;
@@ -104,7 +67,7 @@ bool Yuv420pConverter::RebuildContext(const AVFrame& picture, int sourceFormat) 
         return false;
     }
     // The same range on both sides: nothing is stretched or squeezed.
-    const int range = SwsRange(RealRange(picture));
+    const int range = SwsRangeOf(picture);
     SwsContext* const context = context_.get();
     av_opt_set_int(context, "sws_flags", kFastBilinear, 0);
     av_opt_set_int(context, "srcw", picture.width, 0);
@@ -117,16 +80,15 @@ bool Yuv420pConverter::RebuildContext(const AVFrame& picture, int sourceFormat) 
     av_opt_set_int(context, "dst_range", range, 0);
     const int initResult = sws_init_context(context, nullptr, nullptr);
     if (initResult < 0) {
-        if (!errorLogged_) LOG_E("video_scaler_create: sws_init_context failed error: %s", ErrorText(initResult).c_str());
+        if (!errorLogged_) LOG_E("video_scaler_create: sws_init_context failed error: %s", FfmpegErrorText(initResult).c_str());
         errorLogged_ = true;
         context_.reset();
         return false;
     }
     // Only an RGB source uses the matrix; the picture's own is given so that
     // one converts as tagged.
-    const int* const coefficients = sws_getCoefficients(picture.colorspace);
-    sws_setColorspaceDetails(context, coefficients, range, coefficients, range, kNeutralBrightness, kUnitContrast,
-                             kUnitSaturation);
+    const int* const coefficients = SwsCoefficientsOf(picture);
+    SetSwsColor(context, coefficients, range, coefficients, range);
     lastFormat_ = sourceFormat;
     lastWidth_ = picture.width;
     lastHeight_ = picture.height;

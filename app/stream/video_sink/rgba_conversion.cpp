@@ -11,41 +11,10 @@ extern "C" {
 
 namespace {
 constexpr int64_t kFastBilinear = SWS_FAST_BILINEAR;
-constexpr int kSwsLimitedRange = 0;
-constexpr int kSwsFullRange = 1;
-constexpr int kNeutralBrightness = 0;
-constexpr int kUnitContrast = 1 << 16;    // 1.0 in 16.16
-constexpr int kUnitSaturation = 1 << 16;  // 1.0 in 16.16
 constexpr int kLineAlignment = 64;        // one 16-pixel RGBA block
-
-bool IsFullRangeFormat(int format) {
-    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
-           format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
-}
 
 void FreeImageBuffer(void* buffer) { av_free(buffer); }
 }  // namespace
-
-int SwsRangeOf(const AVFrame& frame) {
-    if (frame.color_range == AVCOL_RANGE_JPEG || IsFullRangeFormat(frame.format)) return kSwsFullRange;
-    return kSwsLimitedRange;
-}
-
-const int* SwsCoefficientsOf(const AVFrame& frame) {
-    switch (frame.colorspace) {
-        case AVCOL_SPC_BT709:
-            return sws_getCoefficients(SWS_CS_ITU709);
-        case AVCOL_SPC_FCC:
-            return sws_getCoefficients(SWS_CS_FCC);
-        case AVCOL_SPC_SMPTE240M:
-            return sws_getCoefficients(SWS_CS_SMPTE240M);
-        case AVCOL_SPC_BT2020_NCL:
-        case AVCOL_SPC_BT2020_CL:
-            return sws_getCoefficients(SWS_CS_BT2020);
-        default:
-            return sws_getCoefficients(SWS_CS_ITU601);
-    }
-}
 
 RgbaContext CreateRgbaContext(const AVFrame& frame) {
     RgbaContext result;
@@ -76,8 +45,8 @@ RgbaContext CreateRgbaContext(const AVFrame& frame) {
     }
     // The destination table only matters for YUV output; BT.709 is given for
     // completeness.
-    if (sws_setColorspaceDetails(context, SwsCoefficientsOf(frame), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
-                                 kSwsFullRange, kNeutralBrightness, kUnitContrast, kUnitSaturation) < 0) {
+    if (!SetSwsColor(context, SwsCoefficientsOf(frame), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
+                     kSwsFullRange)) {
         result.colourDetailsRefused = true;
     }
     return result;
@@ -101,8 +70,3 @@ int ScaleToRgba(SwsContext* context, const AVFrame& frame, QImage* image) {
     return sws_scale(context, frame.data, frame.linesize, 0, frame.height, destination, destinationStrides);
 }
 
-std::string FfmpegErrorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}

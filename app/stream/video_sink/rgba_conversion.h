@@ -6,6 +6,7 @@
 #include <QImage>
 #include <string>
 
+#include "ffmpeg_color.h"
 #include "video_sink/ffmpeg_handles.h"
 
 struct RgbaContext {
@@ -19,14 +20,6 @@ struct RgbaContext {
 // colour space, without rescaling.
 RgbaContext CreateRgbaContext(const AVFrame& frame);
 
-// swscale's range flag for the frame: 1 for full (JPEG) range, 0 for limited
-// (MPEG) range. Unspecified counts as limited; the YUVJ formats are full.
-int SwsRangeOf(const AVFrame& frame);
-
-// swscale's YUV-to-RGB coefficients for the frame's colour space: BT.709,
-// FCC, SMPTE 240M or BT.2020 when tagged so, BT.601 otherwise.
-const int* SwsCoefficientsOf(const AVFrame& frame);
-
 // A new RGBA image of that size whose lines are padded to 64 bytes: swscale's
 // SIMD converters write whole 16-pixel blocks and so run past a line of
 // exactly width * 4 bytes. Null for an empty size or when out of memory.
@@ -36,6 +29,3 @@ QImage AllocateRgbaImage(int width, int height);
 // not be shared (bits() would copy it). Returns sws_scale's result: the
 // number of lines written, 0 or less on failure.
 int ScaleToRgba(SwsContext* context, const AVFrame& frame, QImage* image);
-
-// FFmpeg's text for an error code.
-std::string FfmpegErrorText(int error);

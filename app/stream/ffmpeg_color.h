@@ -1,0 +1,37 @@
+// What every swscale user of the streaming engine needs to get colour right.
+//
+// swscale's range flag is 0 for limited (MPEG) and 1 for full (JPEG) range;
+// FFmpeg's AVColorRange is 0 unspecified, 1 MPEG, 2 JPEG. The two must never
+// be mixed up: these helpers map one to the other, treat the YUVJ formats as
+// their plain twins with full range implied, and pick the swscale matrix
+// that a frame is tagged with.
+#pragma once
+
+#include <string>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+constexpr int kSwsLimitedRange = 0;
+constexpr int kSwsFullRange = 1;
+
+// A YUVJ format's plain twin (YUVJ420P -> YUV420P); any other format as is.
+AVPixelFormat PlainTwinOf(int format);
+bool IsFullRangeFormat(int format);
+// The range a frame really has: JPEG when tagged so or in a YUVJ format,
+// otherwise MPEG (unspecified counts as limited).
+AVColorRange RealRangeOf(const AVFrame& frame);
+// The same as swscale's flag.
+int SwsRangeOf(const AVFrame& frame);
+// swscale's YUV<->RGB coefficients for the frame's colour space (BT.601 when
+// untagged).
+const int* SwsCoefficientsOf(const AVFrame& frame);
+// Sets ranges and matrices with neutral brightness, contrast and saturation;
+// false when swscale refuses.
+bool SetSwsColor(SwsContext* context, const int* sourceCoefficients, int sourceRange,
+                 const int* destinationCoefficients, int destinationRange);
+// av_strerror's text for an FFmpeg error code.
+std::string FfmpegErrorText(int error);
