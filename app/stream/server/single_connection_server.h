@@ -8,11 +8,13 @@
 // reactor's lock. Listen, ActivateConnection, CloseConnection, Send and the
 // destructor run on the hub's thread, which alone destroys a connection.
 //
-// Lock order: reactor lock -> connectionMutex_. The reactor thread takes the
-// server's lock inside its callbacks; the hub's thread therefore never calls
-// the reactor (Add, Remove) while holding the server's lock: it reads or takes
-// the connection under the lock, releases it, then calls the reactor. A
-// connection leaves the reactor before it is destroyed.
+// Lock order: reactor lock -> connectionMutex_, which is a leaf. The reactor
+// thread takes the server's lock inside its callbacks; the hub's thread
+// therefore never calls the reactor (Add, Remove) nor the connection
+// (SetEvents, Send, which take its output lock) while holding the server's
+// lock: it reads or takes the connection pointer under the lock, releases
+// it, then makes the call. A connection leaves the reactor before it is
+// destroyed.
 #pragma once
 
 #include <cstdint>
