@@ -1,6 +1,7 @@
 #include "socket/async_reactor.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -43,9 +44,22 @@ AsyncReactor::~AsyncReactor() {
     if (wakeFd_ != -1) close(wakeFd_);
 }
 
+void AsyncReactor::LockFromOutside() {
+    lockWaiters_.fetch_add(1, std::memory_order_acq_rel);
+    mutex_lock(&lock_);
+    lockWaiters_.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void AsyncReactor::LockForPass() {
+    // pthread mutexes are not fair: without this, a reactor thread fed by a
+    // fast stream re-takes the lock before a waiting Remove ever gets it.
+    while (lockWaiters_.load(std::memory_order_acquire) > 0 && !stop_.load()) sched_yield();
+    mutex_lock(&lock_);
+}
+
 void AsyncReactor::Add(AsyncObject* object) {
     if (object == nullptr) return;
-    mutex_lock(&lock_);
+    LockFromOutside();
     const bool present = std::any_of(objects_.begin(), objects_.end(),
                                      [object](const Entry& entry) { return entry.object == object; });
     if (!present) {
@@ -57,7 +71,7 @@ void AsyncReactor::Add(AsyncObject* object) {
 }
 
 void AsyncReactor::Remove(AsyncObject* object) {
-    mutex_lock(&lock_);
+    LockFromOutside();
     const auto found = std::find_if(objects_.begin(), objects_.end(),
                                     [object](const Entry& entry) { return entry.object == object; });
     const bool present = found != objects_.end();
@@ -98,7 +112,7 @@ void AsyncReactor::Run() {
         // waiting, also when no object wants anything.
         if (wakeFd_ != -1) pollSet.push_back(pollfd{wakeFd_, POLLIN, 0});
 
-        mutex_lock(&lock_);
+        LockForPass();
         const bool idle = objects_.empty();
         const uint64_t removalsBefore = removals_;
         int readers = 0;
@@ -127,7 +141,7 @@ void AsyncReactor::Run() {
         if (wakeFd_ != -1 && pollSet[0].revents != 0) DrainWakeFd();
         if (stop_.load()) break;
 
-        mutex_lock(&lock_);
+        LockForPass();
         // Callbacks (and other threads, between the two lock holds) may
         // remove objects; a removed object must get no further call, and it
         // may already be deleted, so its pointer is only compared, never used.

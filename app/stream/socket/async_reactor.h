@@ -13,9 +13,11 @@
 // reactor's lock held, so they must not wait for other threads; they only
 // queue work for them.
 //
-// Lock order where locks nest: a connection server's lock, then the
-// reactor's lock (lock_), then a connection's output lock. The reactor thread
-// takes only the last two, in that order. Wake takes no lock.
+// Lock order where locks nest: the reactor's lock (lock_), then a connection
+// server's lock (taken inside OnAccept), then a connection's output lock.
+// Nobody calls Add or Remove while holding a server's lock. Wake takes no
+// lock. The reactor thread steps back from lock_ while another thread waits
+// for it in Add or Remove, so a busy stream cannot starve the hub's thread.
 //
 // Removal: after Remove returns, no callback of the object is running or will
 // run, so the caller may delete it, also when Remove is called from a
@@ -62,6 +64,9 @@ private:
     void Run();
     // lock_ held. Whether the entry registered as id is still in the list.
     bool IsRegistered(uint64_t id) const;
+    // lock_ for Add and Remove (any thread), and for the reactor's passes.
+    void LockFromOutside();
+    void LockForPass();
     void DrainWakeFd();
 
     thread_t thread_;
@@ -71,5 +76,8 @@ private:
     uint64_t nextId_ = 1;
     uint64_t removals_ = 0;  // bumped by Remove; lets a round skip membership checks
     std::atomic<bool> stop_{false};
+    // Threads waiting for lock_ in Add or Remove; the reactor thread lets
+    // them in before it takes the lock for its next pass.
+    std::atomic<int> lockWaiters_{0};
     int wakeFd_ = -1;  // eventfd, owned; -1 when it could not be made
 };
