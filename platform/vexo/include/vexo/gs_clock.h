@@ -1,0 +1,19 @@
+// The device thread's time base. Frames are paced on absolute deadlines of
+// this clock; tests inject GsManualClock.
+#pragma once
+
+#include <chrono>
+
+class GsClock {
+public:
+    using Nanos = std::chrono::nanoseconds;
+    virtual ~GsClock() = default;
+    virtual Nanos Now() const = 0;
+    // Blocks until Now() >= deadline (true) or Interrupt() (false). Called by
+    // the device thread only.
+    virtual bool SleepUntil(Nanos deadline) = 0;
+    // Wakes the sleeper; every later SleepUntil returns false at once until
+    // Reset().
+    virtual void Interrupt() = 0;
+    virtual void Reset() = 0;
+};

@@ -1,0 +1,32 @@
+// The drawing state of the frame being composed: render target, viewport,
+// bound texture, program and constant buffer. Only valid on the thread that
+// composes, inside Prepare/Draw callbacks; elsewhere binds fail and draws do
+// nothing.
+#pragma once
+
+#include <string>
+
+#include "vexo/gs_kernel.h"
+#include "vexo/gs_types.h"
+
+class GsTexture;
+class GsConstantBuffer;
+
+class GsContextDefault {
+public:
+    static bool BindShader(const std::string& name);
+    static void UnbindShader();
+    static void SetViewport(int x, int y, int width, int height);
+    // Draws the bound texture through the bound program into the rectangle
+    // of transform, given in units of a target of targetSize mapped onto the
+    // viewport. Nearest sampling.
+    static void DrawRect(const gs_transform& transform, const gs_vec2& targetSize);
+
+    // Used by the library's own objects.
+    static const GsTexture* BindTexture(const GsTexture* texture);  // returns the previous
+    static bool BindConstants(const GsConstantBuffer* buffer, int slot);
+    static void UnbindConstants(const GsConstantBuffer* buffer);
+    // Makes (target, width, height) current for the calling thread until End.
+    static void Begin(class GsDevice* device, uint8_t* target, int width, int height);
+    static void End();
+};

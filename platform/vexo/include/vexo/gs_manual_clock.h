@@ -1,0 +1,28 @@
+// A clock that moves only when told: tests step the device thread from one
+// deadline to the next without depending on wall time.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+#include "vexo/gs_clock.h"
+
+class GsManualClock final : public GsClock {
+public:
+    Nanos Now() const override;
+    bool SleepUntil(Nanos deadline) override;
+    void Interrupt() override;
+    void Reset() override;
+
+    void AdvanceTo(Nanos time);
+    // Blocks until the device thread sleeps on a deadline later than Now()
+    // and returns that deadline (test thread).
+    Nanos WaitForSleeper();
+
+private:
+    mutable std::mutex mutex_;  // guards every member below
+    std::condition_variable changed_;
+    Nanos now_{0};
+    Nanos sleeperDeadline_{-1};  // -1: nobody sleeps
+    bool interrupted_ = false;
+};

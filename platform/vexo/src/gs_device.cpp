@@ -1,0 +1,232 @@
+#include "vexo/gs_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vexo/gs_context_default.h"
+#include "vexo/gs_filter.h"
+#include "vexo/gs_item.h"
+#include "vexo/gs_output_raw.h"
+#include "vexo/gs_scene.h"
+#include "vexo/gs_steady_clock.h"
+
+namespace {
+
+std::mutex g_defaultMutex;  // guards g_default
+std::unique_ptr<GsDevice> g_default;
+std::atomic<GsDevice*> g_defaultPointer{nullptr};
+
+// Nearest-neighbour copy of an RGBA picture into another size.
+void ScaleRgba(const uint8_t* source, int sourceWidth, int sourceHeight, uint8_t* target,
+               int targetWidth, int targetHeight) {
+    for (int y = 0; y < targetHeight; ++y) {
+        const int sy = static_cast<int>(static_cast<int64_t>(y) * sourceHeight / targetHeight);
+        const uint8_t* sourceRow = source + static_cast<size_t>(sy) * sourceWidth * 4;
+        uint8_t* targetRow = target + static_cast<size_t>(y) * targetWidth * 4;
+        for (int x = 0; x < targetWidth; ++x) {
+            const int sx = static_cast<int>(static_cast<int64_t>(x) * sourceWidth / targetWidth);
+            std::memcpy(targetRow + x * 4, sourceRow + sx * 4, 4);
+        }
+    }
+}
+
+}  // namespace
+
+bool GsDevice::CreateDefaultDevice(bool startThread) {
+    return CreateDefaultDevice(std::make_unique<GsSteadyClock>(), startThread);
+}
+
+bool GsDevice::CreateDefaultDevice(std::unique_ptr<GsClock> clock, bool startThread) {
+    const std::lock_guard<std::mutex> lock(g_defaultMutex);
+    if (g_default) return true;
+    auto device = std::make_unique<GsDevice>(std::move(clock));
+    // The CPU back end has nothing else that could fail to start.
+    if (startThread && !device->StartThread()) return false;
+    g_defaultPointer.store(device.get());
+    g_default = std::move(device);
+    return true;
+}
+
+GsDevice* GsDevice::DefaultDevice() { return g_defaultPointer.load(); }
+
+void GsDevice::DestroyDefaultDevice() {
+    std::unique_ptr<GsDevice> device;
+    {
+        const std::lock_guard<std::mutex> lock(g_defaultMutex);
+        g_defaultPointer.store(nullptr);
+        device = std::move(g_default);
+    }
+}
+
+GsDevice::GsDevice(std::unique_ptr<GsClock> clock) : clock_(std::move(clock)) {}
+
+GsDevice::~GsDevice() { StopThread(); }
+
+bool GsDevice::StartThread() {
+    const std::lock_guard<std::mutex> lock(threadMutex_);
+    if (thread_.joinable()) return true;
+    clock_->Reset();
+    try {
+        thread_ = std::thread([this] { RunThread(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void GsDevice::StopThread() {
+    const std::lock_guard<std::mutex> lock(threadMutex_);
+    if (!thread_.joinable()) return;
+    clock_->Interrupt();
+    thread_.join();
+}
+
+void GsDevice::SetFrameRate(int framesPerSecond) {
+    framesPerSecond_.store(std::clamp(framesPerSecond, 1, 60));
+}
+
+int GsDevice::FrameRate() const { return framesPerSecond_.load(); }
+
+bool GsDevice::AddShader(const char* name, const char* vertexText, const char* pixelText) {
+    if (name == nullptr || vertexText == nullptr || pixelText == nullptr) return false;
+    const GsKernel kernel = FindBuiltInKernel(name);
+    if (kernel == nullptr) return false;
+    const std::lock_guard<std::mutex> lock(shadersMutex_);
+    shaders_[name] = kernel;
+    return true;
+}
+
+GsKernel GsDevice::FindShader(const std::string& name) const {
+    const std::lock_guard<std::mutex> lock(shadersMutex_);
+    const auto found = shaders_.find(name);
+    return found == shaders_.end() ? nullptr : found->second;
+}
+
+std::unique_lock<std::recursive_mutex> GsDevice::LockFrame() {
+    return std::unique_lock<std::recursive_mutex>(frameMutex_);
+}
+
+void GsDevice::AddOutput(GsOutputRaw* output) {
+    const auto lock = LockFrame();
+    if (!HasOutput(output)) outputs_.push_back(output);
+}
+
+void GsDevice::RemoveOutput(GsOutputRaw* output) {
+    const auto lock = LockFrame();
+    outputs_.erase(std::remove(outputs_.begin(), outputs_.end(), output), outputs_.end());
+}
+
+void GsDevice::AttachFilter(GsFilter* filter) {
+    const auto lock = LockFrame();
+    if (!HasFilter(filter)) filters_.push_back(filter);
+}
+
+void GsDevice::DetachFilter(GsFilter* filter) {
+    const auto lock = LockFrame();
+    filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
+}
+
+bool GsDevice::HasOutput(const GsOutputRaw* output) const {
+    return std::find(outputs_.begin(), outputs_.end(), output) != outputs_.end();
+}
+
+bool GsDevice::HasFilter(const GsFilter* filter) const {
+    return std::find(filters_.begin(), filters_.end(), filter) != filters_.end();
+}
+
+uint64_t GsDevice::FramesComposed() const { return framesComposed_.load(); }
+
+void GsDevice::ComposeFrame(uint64_t timestampNanos) {
+    const auto lock = LockFrame();
+    // Callbacks may stop outputs or detach filters (recursively locked):
+    // work on copies and skip whatever has left the live lists.
+    const std::vector<GsOutputRaw*> outputs = outputs_;
+    std::vector<GsScene*> scenes;
+    for (GsOutputRaw* output : outputs) {
+        if (std::find(scenes.begin(), scenes.end(), output->scene()) == scenes.end()) {
+            scenes.push_back(output->scene());
+        }
+    }
+    // Outputs hold their scene, but a callback may destroy an output.
+    for (GsScene* scene : scenes) scene->AddRef();
+
+    for (GsScene* scene : scenes) {
+        for (GsItem* item : scene->items()) item->Prepare();
+    }
+    if (!scenes.empty()) {
+        const std::vector<GsFilter*> filters = filters_;
+        for (GsFilter* filter : filters) {
+            if (!HasFilter(filter)) continue;
+            GsContextDefault::Begin(this, filter->texture->pixels(), filter->width(), filter->height());
+            filter->Draw();
+            GsContextDefault::End();
+        }
+    }
+    std::vector<uint8_t> picture;
+    for (GsScene* scene : scenes) {
+        const int width = static_cast<int>(scene->width);
+        const int height = static_cast<int>(scene->height);
+        picture.resize(static_cast<size_t>(width) * height * 4);
+        // Opaque black background.
+        for (size_t i = 0; i < picture.size(); i += 4) {
+            picture[i] = 0;
+            picture[i + 1] = 0;
+            picture[i + 2] = 0;
+            picture[i + 3] = 255;
+        }
+        GsContextDefault::Begin(this, picture.data(), width, height);
+        for (GsItem* item : scene->items()) item->Draw();
+        GsContextDefault::End();
+
+        for (GsOutputRaw* output : outputs) {
+            if (output->scene() != scene || !HasOutput(output)) continue;
+            gs_raw_frame frame;
+            frame.width = output->width();
+            frame.height = output->height();
+            frame.timestamp = timestampNanos;
+            frame.linesize[0] = static_cast<int32_t>(frame.width * 4);
+            if (frame.width == scene->width && frame.height == scene->height) {
+                frame.data[0] = picture.data();
+            } else {
+                std::vector<uint8_t>& buffer = output->readBackBuffer();
+                buffer.resize(static_cast<size_t>(frame.width) * frame.height * 4);
+                ScaleRgba(picture.data(), width, height, buffer.data(), static_cast<int>(frame.width),
+                          static_cast<int>(frame.height));
+                frame.data[0] = buffer.data();
+            }
+            output->OnRawFrame(frame);
+        }
+    }
+    for (GsScene* scene : scenes) scene->Release();
+    ++framesComposed_;
+}
+
+void GsDevice::RunThread() {
+    using Nanos = GsClock::Nanos;
+    Nanos start = clock_->Now();
+    int64_t index = 0;
+    int rate = framesPerSecond_.load();
+    for (;;) {
+        // Absolute deadlines from the schedule's start: no drift from the
+        // time each frame takes.
+        const Nanos deadline = start + Nanos(index * 1'000'000'000LL / rate);
+        if (!clock_->SleepUntil(deadline)) return;
+        ComposeFrame(static_cast<uint64_t>(deadline.count()));
+        ++index;
+        const int newRate = framesPerSecond_.load();
+        if (newRate != rate) {
+            start = deadline;
+            index = 1;
+            rate = newRate;
+        }
+        // More than a frame behind: drop the missed frames instead of
+        // composing them back to back.
+        const Nanos period(1'000'000'000LL / rate);
+        const Nanos next = start + Nanos(index * 1'000'000'000LL / rate);
+        const Nanos now = clock_->Now();
+        if (now - next > period) {
+            start = now;
+            index = 0;
+        }
+    }
+}

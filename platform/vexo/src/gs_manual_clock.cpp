@@ -1,0 +1,42 @@
+#include "vexo/gs_manual_clock.h"
+
+GsClock::Nanos GsManualClock::Now() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return now_;
+}
+
+bool GsManualClock::SleepUntil(Nanos deadline) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    sleeperDeadline_ = deadline;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return interrupted_ || now_ >= deadline; });
+    sleeperDeadline_ = Nanos(-1);
+    return !interrupted_;
+}
+
+void GsManualClock::Interrupt() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        interrupted_ = true;
+    }
+    changed_.notify_all();
+}
+
+void GsManualClock::Reset() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    interrupted_ = false;
+}
+
+void GsManualClock::AdvanceTo(Nanos time) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (time > now_) now_ = time;
+    }
+    changed_.notify_all();
+}
+
+GsClock::Nanos GsManualClock::WaitForSleeper() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return sleeperDeadline_ > now_; });
+    return sleeperDeadline_;
+}

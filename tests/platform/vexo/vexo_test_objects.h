@@ -1,0 +1,63 @@
+// Small scene objects for the stand-in's tests.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "vexo/gs_item.h"
+#include "vexo/gs_output_raw.h"
+#include "vexo/gs_scene.h"
+
+template <typename T>
+class Counted : public T {
+public:
+    using T::T;
+    int AddRef() override { return ++count_; }
+    int Release() override {
+        const int left = --count_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+private:
+    std::atomic<int> count_{0};
+};
+
+// An item that runs the given functions from Prepare and Draw.
+class LambdaItem : public GsItem {
+public:
+    LambdaItem(float width, float height, GsDevice* device) : GsItem(width, height, device) {}
+    void Prepare() override {
+        if (onPrepare) onPrepare();
+    }
+    void Draw() override {
+        if (onDraw) onDraw();
+    }
+    std::function<void()> onPrepare;
+    std::function<void()> onDraw;
+};
+
+// Keeps a copy of every read-back.
+class RecordingOutput final : public GsOutputRaw {
+public:
+    RecordingOutput(GsScene* scene, uint32_t width, uint32_t height, GsDevice* device)
+        : GsOutputRaw(scene, width, height, kGsOutputRgba, device) {}
+    ~RecordingOutput() override { Stop(); }
+    void OnRawFrame(const gs_raw_frame& frame) override {
+        const uint8_t* begin = frame.data[0];
+        last.assign(begin, begin + static_cast<size_t>(frame.linesize[0]) * frame.height);
+        lastTimestamp = frame.timestamp;
+        lastWidth = frame.width;
+        stamps.push_back(frame.timestamp);
+        ++frames;
+        if (onFrame) onFrame();
+    }
+    std::vector<uint8_t> last;
+    uint64_t lastTimestamp = 0;
+    uint32_t lastWidth = 0;
+    std::vector<uint64_t> stamps;  // every timestamp seen
+    std::atomic<int> frames{0};
+    std::function<void()> onFrame;
+};
