@@ -1,6 +1,7 @@
 #include "vexo/gs_context_default.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -26,6 +27,7 @@ struct ContextState {
 };
 
 thread_local ContextState t_state;
+std::atomic<int> g_maxPassThreads{8};
 
 // Below this many pixels a pass runs on the composing thread alone.
 constexpr int kPixelsPerThread = 256 * 1024;
@@ -34,7 +36,7 @@ void RunKernel(GsKernel kernel, const GsKernelPass& pass) {
     const int rows = pass.y1 - pass.y0;
     const int pixels = rows * (pass.x1 - pass.x0);
     const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const int threads = std::clamp(pixels / kPixelsPerThread, 1, std::min(hardware, 8));
+    const int threads = std::clamp(pixels / kPixelsPerThread, 1, std::min(hardware, g_maxPassThreads.load()));
     if (threads == 1) {
         kernel(pass, pass.y0, pass.y1);
         return;
@@ -63,6 +65,8 @@ void GsContextDefault::Begin(GsDevice* device, uint8_t* target, int width, int h
     t_state.viewportWidth = width;
     t_state.viewportHeight = height;
 }
+
+void GsContextDefault::SetMaxPassThreads(int threads) { g_maxPassThreads.store(std::max(1, threads)); }
 
 void GsContextDefault::End() { t_state = ContextState{}; }
 

@@ -162,18 +162,17 @@ void GsDevice::ComposeFrame(uint64_t timestampNanos) {
             GsContextDefault::End();
         }
     }
-    std::vector<uint8_t> picture;
+    std::vector<uint8_t>& picture = picture_;
     for (GsScene* scene : scenes) {
         const int width = static_cast<int>(scene->width);
         const int height = static_cast<int>(scene->height);
-        picture.resize(static_cast<size_t>(width) * height * 4);
-        // Opaque black background.
-        for (size_t i = 0; i < picture.size(); i += 4) {
-            picture[i] = 0;
-            picture[i + 1] = 0;
-            picture[i + 2] = 0;
-            picture[i + 3] = 255;
-        }
+        const size_t pixels = static_cast<size_t>(width) * height;
+        picture.resize(pixels * 4);
+        // Opaque black background, one 32-bit store per pixel.
+        constexpr uint8_t kBlack[4] = {0, 0, 0, 255};
+        uint32_t black = 0;
+        std::memcpy(&black, kBlack, 4);
+        for (size_t i = 0; i < pixels; ++i) std::memcpy(picture.data() + i * 4, &black, 4);
         GsContextDefault::Begin(this, picture.data(), width, height);
         for (GsItem* item : scene->items()) item->Draw();
         GsContextDefault::End();

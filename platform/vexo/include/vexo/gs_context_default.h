@@ -22,6 +22,10 @@ public:
     // viewport. Nearest sampling.
     static void DrawRect(const gs_transform& transform, const gs_vec2& targetSize);
 
+    // Upper bound of threads a large pass is split over (1 keeps every pass
+    // on the composing thread); 8 by default. Any thread.
+    static void SetMaxPassThreads(int threads);
+
     // Used by the library's own objects.
     static const GsTexture* BindTexture(const GsTexture* texture);  // returns the previous
     static bool BindConstants(const GsConstantBuffer* buffer, int slot);

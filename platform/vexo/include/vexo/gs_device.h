@@ -87,6 +87,7 @@ private:
     std::recursive_mutex frameMutex_;  // guards outputs_, filters_ and the frame itself
     std::vector<GsOutputRaw*> outputs_;  // started outputs, borrowed
     std::vector<GsFilter*> filters_;     // attached filters, borrowed
+    std::vector<uint8_t> picture_;       // the scene being composed, reused
 
     std::mutex threadMutex_;  // guards thread_
     std::thread thread_;

@@ -1,0 +1,182 @@
+// One composed 1080p frame on the CPU back end (prepare and upload, colour
+// correction, draw, read-back, YUV420P conversion) against a memcpy of the
+// RGBA frame, the correction pass alone with and without row threads, and
+// the CPU use of the running render path at 1080p30.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <QMutex>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "gs_output_frame.h"
+#include "ref_counted_object.h"
+#include "video_sink/stream_video_sink_sw.h"
+#include "vexo/gs_context_default.h"
+#include "vexo/gs_device.h"
+#include "vexo/gs_manual_clock.h"
+#include "vexo/gs_scene.h"
+#include "vexo/gs_steady_clock.h"
+#include "vexo/gs_texture.h"
+#include "zuc_camera_video_source.h"
+#include "zuc_color_correction_filter.h"
+#include "zuc_shaders.h"
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+
+class FixedPicture final : public StreamVideoSinkSw {
+public:
+    FixedPicture() : image_(kWidth, kHeight, QImage::Format_RGBA8888) { image_.fill(QColor(180, 90, 40)); }
+    void Push(AVFrame*) override {}
+    void ShowBlack() override {}
+    void SetFrame(AVFrame*) override {}
+    QImage GetImage() override { return image_; }
+
+private:
+    QImage image_;
+};
+
+class NullSink final : public StreamVideoSink {
+public:
+    void Push(AVFrame*) override {}
+    void ShowBlack() override {}
+    void SetFrame(AVFrame*) override {}
+};
+
+// The program's composition of one camera picture: source, scene, output.
+struct Composition {
+    explicit Composition(bool runThread) {
+        if (runThread) {
+            GsDevice::CreateDefaultDevice(std::make_unique<GsSteadyClock>(), true);
+        } else {
+            GsDevice::CreateDefaultDevice(std::make_unique<GsManualClock>(), false);
+        }
+        RegisterZucShaders(GsDevice::DefaultDevice());
+        source = new RefCountedObject<ZucCameraVideoSource>(QSize(kWidth, kHeight), &picture);
+        source->AddRef();
+        source->CreateItem();
+        auto* scene = new RefCountedObject<GsScene>(kWidth, kHeight, GsDevice::DefaultDevice());
+        scene->AddRef();
+        scene->AddItem(source->item());
+        output = std::make_unique<GsOutputFrame>(scene, kWidth, kHeight, kGsOutputRgba,
+                                                 std::vector<StreamVideoSink*>{&sink});
+        scene->Release();
+        output->Start();
+    }
+    ~Composition() {
+        output.reset();
+        source->Release();
+        GsDevice::DestroyDefaultDevice();
+    }
+    FixedPicture picture;
+    NullSink sink;
+    ZucCameraVideoSource* source = nullptr;
+    std::unique_ptr<GsOutputFrame> output;
+};
+
+void BM_MemcpyRgba1080p(benchmark::State& state) {
+    std::vector<uint8_t> from(static_cast<size_t>(kWidth) * kHeight * 4, 7);
+    std::vector<uint8_t> to(from.size());
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), from.size());
+        benchmark::DoNotOptimize(to.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(from.size()));
+}
+BENCHMARK(BM_MemcpyRgba1080p)->Unit(benchmark::kMillisecond);
+
+// Without Tether the UI values are 0: the correction pass is a plain copy.
+void BM_ComposedFrame1080p(benchmark::State& state) {
+    GsContextDefault::SetMaxPassThreads(static_cast<int>(state.range(0)));
+    Composition composition(false);
+    uint64_t timestamp = 0;
+    for (auto _ : state) GsDevice::DefaultDevice()->ComposeFrame(timestamp += 33'333'333);
+    GsContextDefault::SetMaxPassThreads(8);
+}
+BENCHMARK(BM_ComposedFrame1080p)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->ArgName("threads");
+
+// The correction pass alone; saturation 0 and brightness 0 take the copy
+// path, anything else the per-pixel matrix.
+void BM_CorrectionPass1080p(benchmark::State& state) {
+    GsContextDefault::SetMaxPassThreads(static_cast<int>(state.range(1)));
+    GsDevice::CreateDefaultDevice(std::make_unique<GsManualClock>(), false);
+    RegisterZucShaders(GsDevice::DefaultDevice());
+    std::vector<uint8_t> pixels(static_cast<size_t>(kWidth) * kHeight * 4, 100);
+    {
+        GsTexture input(pixels.data(), kWidth * 4, kGsTextureRgba, kWidth, kHeight, GsDevice::DefaultDevice());
+        ZucColorCorrectionFilter filter(kWidth, kHeight);
+        filter.saturation = static_cast<int>(state.range(0));
+        filter.brightness = static_cast<int>(state.range(0)) / 5;
+        filter.SetInput(&input);
+        // A 1x1 scene with an output makes the device run the pass.
+        class Null final : public GsOutputRaw {
+        public:
+            using GsOutputRaw::GsOutputRaw;
+            ~Null() override { Stop(); }
+            void OnRawFrame(const gs_raw_frame&) override {}
+        };
+        auto* scene = new RefCountedObject<GsScene>(1, 1, GsDevice::DefaultDevice());
+        Null output(scene, 1, 1, kGsOutputRgba, GsDevice::DefaultDevice());
+        output.Start();
+        filter.Attach();
+        for (auto _ : state) GsDevice::DefaultDevice()->ComposeFrame(0);
+    }
+    GsDevice::DestroyDefaultDevice();
+    GsContextDefault::SetMaxPassThreads(8);
+}
+BENCHMARK(BM_CorrectionPass1080p)
+    ->Args({0, 1})
+    ->Args({50, 1})
+    ->Args({50, 8})
+    ->ArgNames({"saturation", "threads"})
+    ->Unit(benchmark::kMillisecond);
+
+// The output's conversion of one RGBA read-back to YUV420P.
+void BM_OutputConversion1080p(benchmark::State& state) {
+    GsDevice::CreateDefaultDevice(std::make_unique<GsManualClock>(), false);
+    std::vector<uint8_t> pixels(static_cast<size_t>(kWidth) * kHeight * 4, 100);
+    {
+        auto* scene = new RefCountedObject<GsScene>(kWidth, kHeight, GsDevice::DefaultDevice());
+        NullSink sink;
+        GsOutputFrame output(scene, kWidth, kHeight, kGsOutputRgba, {&sink});
+        gs_raw_frame raw;
+        raw.width = kWidth;
+        raw.height = kHeight;
+        raw.data[0] = pixels.data();
+        raw.linesize[0] = kWidth * 4;
+        for (auto _ : state) output.OnRawFrame(raw);
+    }
+    GsDevice::DestroyDefaultDevice();
+}
+BENCHMARK(BM_OutputConversion1080p)->Unit(benchmark::kMillisecond);
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The drawing thread at 30 frames per second for two seconds: the CPU time
+// of the process in percent of one core.
+void BM_RenderPathCpu1080p30(benchmark::State& state) {
+    for (auto _ : state) {
+        Composition composition(true);
+        GsDevice::DefaultDevice()->SetFrameRate(30);
+        const double cpuBefore = ProcessCpuSeconds();
+        const auto wallBefore = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const double cpu = ProcessCpuSeconds() - cpuBefore;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / wall;
+        state.counters["frames"] = static_cast<double>(GsDevice::DefaultDevice()->FramesComposed());
+    }
+}
+BENCHMARK(BM_RenderPathCpu1080p30)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
