@@ -1,0 +1,3 @@
+#include "preview_window.h"
+
+PreviewWindow::PreviewWindow(QWidget* parent) : EditableDisplayWindow(parent) {}
