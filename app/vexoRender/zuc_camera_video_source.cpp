@@ -89,8 +89,13 @@ void ZucCameraVideoSource::Prepare() {
 
 void ZucCameraVideoSource::Draw(const gs_vec2& position, const gs_vec2& size, float /*itemValue*/, float sceneWidth,
                                 float sceneHeight) {
-    const GsTexture* texture = filter_ ? filter_->texture.get() : texture_.get();
-    const char* program = filter_ ? "zuc_rgba" : "zuc_bgrx";
+    // A correction that changes nothing was skipped: its input is its output.
+    const GsTexture* texture = texture_.get();
+    const char* program = "zuc_bgrx";
+    if (filter_) {
+        texture = filter_->IsIdentity() ? texture_.get() : filter_->texture.get();
+        program = "zuc_rgba";
+    }
     if (texture == nullptr) return;
     GsContextDefault::SetViewport(0, 0, static_cast<int>(sceneWidth), static_cast<int>(sceneHeight));
     const GsTextureBinder binder(texture);

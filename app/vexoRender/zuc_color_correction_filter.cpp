@@ -34,7 +34,7 @@ ZucColorCorrectionFilter::Constants ZucColorCorrectionFilter::MakeConstants(int 
 }
 
 void ZucColorCorrectionFilter::Draw() {
-    if (input() == nullptr) return;
+    if (input() == nullptr || IsIdentity()) return;
     const Constants constants = MakeConstants(saturation, brightness, channelMode_);
     if (!constants_) {
         constants_ = std::make_unique<GsConstantBuffer>(constants.data(), kConstantBytes, GsDevice::DefaultDevice());

@@ -22,8 +22,12 @@ public:
 
     // Modes 2 and 3 swap red and blue before the saturation step.
     void SetChannelMode(int mode) { channelMode_ = mode; }
-    // Drawing thread.
+    // Drawing thread. A pass that would change nothing is skipped: see
+    // IsIdentity.
     void Draw() override;
+    // Saturation and brightness offsets 0 and no swap: the output would be
+    // the input, and the pass's texture is left as it is.
+    bool IsIdentity() const { return saturation == 0 && brightness == 0 && channelMode_ != 2 && channelMode_ != 3; }
 
     // The buffer for a saturation offset in percent (-100 grey, 0 unchanged,
     // clamped to 500) and a brightness in percent of full scale.

@@ -125,17 +125,38 @@ TEST_F(ColorCorrection, NewPictureSizeRebuildsTextureAndPass) {
 TEST_F(ColorCorrection, ChannelModesTwoAndThreeSwapRedAndBlue) {
     const uint8_t in[4] = {200, 100, 50, 255};
     GsTexture texture(in, 4, kGsTextureRgba, 1, 1, GsDevice::DefaultDevice());
+    // Brightness +1 % keeps the pass from being skipped as a no-op.
     const std::pair<int, QRgb> cases[] = {
-        {1, qRgb(200, 100, 50)}, {2, qRgb(50, 100, 200)}, {3, qRgb(50, 100, 200)}, {0, qRgb(200, 100, 50)}};
+        {1, qRgb(203, 103, 53)}, {2, qRgb(53, 103, 203)}, {3, qRgb(53, 103, 203)}, {0, qRgb(203, 103, 53)}};
     for (const auto& [mode, expected] : cases) {
         ZucColorCorrectionFilter filter(1, 1);
         filter.SetChannelMode(mode);
+        filter.brightness = 1;
         filter.SetInput(&texture);
         filter.Attach();
         ComposeScene(1, 1);  // any composed scene runs the attached passes
         const uint8_t* out = filter.texture->pixels();
         EXPECT_EQ(qRgb(out[0], out[1], out[2]), expected) << mode;
     }
+}
+
+// Saturation and brightness offsets 0 change nothing: the pass is skipped
+// unless it swaps channels, and the source then draws its input directly.
+TEST_F(ColorCorrection, NoOpPassIsSkipped) {
+    ZucColorCorrectionFilter filter(1, 1);
+    EXPECT_TRUE(filter.IsIdentity());
+    filter.SetChannelMode(2);
+    EXPECT_FALSE(filter.IsIdentity());
+    filter.SetChannelMode(1);
+    filter.saturation = -1;
+    EXPECT_FALSE(filter.IsIdentity());
+
+    SetUiValues(0, 0);
+    provider_.SetImage(FixedFrameProvider::Solid(4, 2, qRgba(10, 20, 30, 40)));
+    const std::vector<QRgb> pixels = ComposeScene(4, 2);
+    ASSERT_NE(source_->filter(), nullptr);
+    EXPECT_EQ(source_->filter()->texture->pixels()[0], 0);  // never drawn
+    for (const QRgb pixel : pixels) EXPECT_EQ(pixel, qRgba(10, 20, 30, 40));
 }
 
 TEST(ColorCorrectionConstants, LayoutOfTheProgramsBuffer) {

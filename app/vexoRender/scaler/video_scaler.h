@@ -22,13 +22,18 @@ struct VideoScalerParams {
 struct VideoScaler {
     SwsContextPtr context;  // null when creation failed
     int sourceHeight = 0;   // the slice height of every conversion
+    // The shapes, for swscale's threaded frame interface.
+    VideoScalerParams source;
+    VideoScalerParams destination;
 };
 
 // Never null; the context is absent (and the failure logged) when swscale
 // refuses the shapes.
 std::unique_ptr<VideoScaler> video_scaler_create(const VideoScalerParams& destination,
                                                  const VideoScalerParams& source);
-// False without a context (silently) or when swscale fails (logged).
+// False without a context (silently) or when swscale fails (logged). The
+// conversion runs on swscale's slice threads; the result is the same as one
+// thread's.
 bool video_scaler_scale(VideoScaler* scaler, uint8_t* const destination[], const int destinationLinesize[],
                         const uint8_t* const source[], const int sourceLinesize[]);
 void video_scaler_free(VideoScaler* scaler);
