@@ -10,7 +10,6 @@ extern "C" {
 }
 
 #include "gs_output_frame.h"
-#include "log_reader.h"
 #include "ref_counted_object.h"
 #include "render_test_support.h"
 #include "support/tether_environment.h"

@@ -1,6 +1,7 @@
 #include "support/tether_environment.h"
 
 #include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include "tether/tether.h"
@@ -38,6 +39,13 @@ QString TetherEnvironment::dataHome() const { return root_.path() + "/data"; }
 std::string TetherEnvironment::configFile() const {
     (void)s_register;
     return g_environmentInterface != nullptr ? g_environmentInterface->config->filePath() : std::string();
+}
+
+int CountInLog(const QString& text) {
+    if (g_environmentInterface == nullptr) return -1;
+    QFile file(QString::fromStdString(g_environmentInterface->logger->directory()) + "/zucam.log");
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    return static_cast<int>(QString::fromUtf8(file.readAll()).count(text));
 }
 
 }  // namespace zucam::test

@@ -30,4 +30,8 @@ private:
     QByteArray savedDataHome_;
 };
 
+// How often text occurs in the running Tether's log file (0 when nothing was
+// logged yet); -1 when Tether does not run.
+int CountInLog(const QString& text);
+
 }  // namespace zucam::test

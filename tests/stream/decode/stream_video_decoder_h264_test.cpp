@@ -17,12 +17,11 @@ extern "C" {
 #include "parser/stream_token_packet.h"
 #include "parser/stream_video_packet.h"
 #include "recording_sink.h"
-#include "decoder_test_log.h"
 #include "support/tether_environment.h"
 
 namespace {
 
-using zucam::test::CountLogLines;
+using zucam::test::CountInLog;
 
 using zucam::test::H264TestAccessUnit;
 using zucam::test::H264TestStreamSettings;
@@ -196,7 +195,7 @@ TEST_F(DecoderTest, NothingIsDecodedBeforeTheFirstIdr) {
     Push(units, 2);  // frames 2 to 4 refer to pictures never sent
     ASSERT_TRUE(sink_.WaitForFrameNumber(9));
     EXPECT_EQ(sink_.frameNumbers(), Range(5, 9));
-    EXPECT_EQ(CountLogLines("has not a idr nula"), 1);
+    EXPECT_EQ(CountInLog("has not a idr nula"), 1);
 }
 
 TEST_F(DecoderTest, StreamResetStartsOverAtTheNextIdr) {
@@ -211,7 +210,7 @@ TEST_F(DecoderTest, StreamResetStartsOverAtTheNextIdr) {
     Push(second);
     ASSERT_TRUE(sink_.WaitForFrameNumber(14));
     EXPECT_EQ(sink_.frameNumbers(), Concat(Range(0, 6), Range(10, 14)));
-    EXPECT_EQ(CountLogLines("has not a idr nula"), 1);
+    EXPECT_EQ(CountInLog("has not a idr nula"), 1);
     EXPECT_EQ(reports_.reports(), (std::vector<Report>{Arrive(176, 144), Arrive(176, 144)}));
 }
 
@@ -276,7 +275,7 @@ TEST_F(DecoderTest, RefusedUnitsSkipToTheNextIdrAndAreLoggedOnce) {
     Push(units);
     ASSERT_TRUE(sink_.WaitForFrameNumber(11));
     EXPECT_EQ(sink_.frameNumbers(), (std::vector<int>{0, 1, 5, 6, 10, 11}));
-    EXPECT_EQ(CountLogLines("Could not send video packet"), 1);
+    EXPECT_EQ(CountInLog("Could not send video packet"), 1);
 }
 
 TEST_F(DecoderTest, DamagedUnitsDoNotEndDecoding) {
@@ -406,12 +405,12 @@ TEST_F(DecoderTest, HardwareNamesWithoutADeviceDecodeInSoftware) {
         sink_.Clear();
     }
     const auto used = [](const std::string& name) {
-        return CountLogLines(("using hw decoder: " + name + ", format: -1").c_str());
+        return CountInLog(("using hw decoder: " + name + ", format: -1").c_str());
     };
     EXPECT_EQ(used(""), 1);
     EXPECT_EQ(used("no-such-device"), 1);
     // Known types whose device is missing here; where one exists it is used.
-    const int deviceFailures = CountLogLines("Failed to create specified HW device.");
+    const int deviceFailures = CountInLog("Failed to create specified HW device.");
     EXPECT_EQ(deviceFailures, used("vaapi") + used("cuda"));
 }
 

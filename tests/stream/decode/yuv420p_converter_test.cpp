@@ -12,12 +12,11 @@ extern "C" {
 #include <string>
 
 #include "decode/yuv420p_converter.h"
-#include "decoder_test_log.h"
 #include "support/tether_environment.h"
 
 namespace {
 
-using zucam::test::CountLogLines;
+using zucam::test::CountInLog;
 
 struct Levels {
     uint8_t dark;
@@ -161,7 +160,7 @@ TEST(Yuv420pConverter, UnconvertiblePicturesAreDroppedAndLoggedOnce) {
     surface->height = 48;
     EXPECT_FALSE(converter.Convert(*surface));
     EXPECT_FALSE(converter.Convert(*surface));
-    EXPECT_EQ(CountLogLines("sws_init_context failed"), 1);
+    EXPECT_EQ(CountInLog("sws_init_context failed"), 1);
 
     // Later pictures of a good format still convert.
     const FramePtr picture =

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <memory>
 
-#include "recording_peers.h"
+#include "stream/server/server_test_util.h"
 #include "signal_recorder.h"
 #include "stream_manager.h"
 #include "support/phone/command_client.h"
@@ -19,12 +19,10 @@ namespace zucam::test {
 
 constexpr uint16_t kCommandPort = 10080;
 
-class NullVideoSink : public StreamVideoSink {
-public:
-    void Push(AVFrame*) override {}
-    void ShowBlack() override {}
-    void SetFrame(AVFrame*) override {}
-};
+using servertest::kNullPush;
+using servertest::NullVideoSink;
+using servertest::RecordingAudioSink;
+using servertest::ScopedRecordingDecoders;
 
 class HubTest : public testing::Test {
 protected:
@@ -64,7 +62,7 @@ protected:
         return nullptr;
     }
 
-    RecordingDecoders decoders_;  // installed before the hub makes decoders, removed after it
+    ScopedRecordingDecoders decoders_;  // installed before the hub makes decoders, removed after it
     RecordingAudioSink audio_;
     NullVideoSink videoSink_;
     std::unique_ptr<StreamManager> hub_;

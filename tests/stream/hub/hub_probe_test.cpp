@@ -1,8 +1,7 @@
 #include <QElapsedTimer>
-#include <QFile>
 
-#include "core/tether/tq.h"
 #include "hub_fixture.h"
+#include "support/tether_environment.h"
 
 namespace zucam::test {
 namespace {
@@ -26,12 +25,10 @@ protected:
     }
 
     bool waitProbeFinished() {
-        const QString log = QString::fromStdString(g_cd->logger->directory()) + "/zucam.log";
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 5000) {
-            QFile file(log);
-            if (file.open(QIODevice::ReadOnly) && file.readAll().contains("probe hardware codec")) return true;
+            if (CountInLog("probe hardware codec") > 0) return true;
             QThread::msleep(10);
         }
         return false;
@@ -43,7 +40,7 @@ TEST_P(HubProbeTest, ProbeOutputNamesTheHardwareDecoder) {
     phone::CommandClient phone;
     ASSERT_TRUE(connect(phone));
     ASSERT_TRUE(phone.hello("Pixel", 30, 320, 240).has_value());
-    const auto names = decoders_.log().names();
+    const auto names = decoders_.log().HardwareNames();
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(names[0], GetParam().decoder);
 }

@@ -67,19 +67,18 @@ TEST_F(HubTest, MediaReachesTheDecoderAndEveryAudioSink) {
     ASSERT_TRUE(phone->streamVideo(6)) << phone->lastError();
     ASSERT_TRUE(phone->streamAudio(3)) << phone->lastError();
 
-    ASSERT_TRUE(decoders_.log().waitUnits(6, 5000));
-    const auto units = decoders_.log().snapshot();
-    ASSERT_FALSE(units.empty());
+    ASSERT_TRUE(decoders_.log().WaitPushes(6, 5000));
+    const auto units = decoders_.log().Pushes();
+    const auto keyFrames = decoders_.log().KeyFrames();
     size_t first = 0;
-    while (first < units.size() && units[first].reset) ++first;  // the accept's stream-reset marker
+    while (first < units.size() && units[first] == kNullPush) ++first;  // the accept's stream-reset marker
     ASSERT_LT(first, units.size());
-    EXPECT_TRUE(units[first].keyFrame);
-    EXPECT_EQ(units[first].bytes.compare(0, 3, std::string("\0\0\0", 3)) == 0 ||
-                  units[first].bytes.compare(0, 3, std::string("\0\0\1", 3)) == 0,
-              true);
+    EXPECT_TRUE(keyFrames[first]);
+    EXPECT_TRUE(units[first].compare(0, 3, std::string("\0\0\0", 3)) == 0 ||
+                units[first].compare(0, 3, std::string("\0\0\1", 3)) == 0);
 
-    ASSERT_TRUE(audio_.waitBlocks(3, 5000));
-    const auto blocks = audio_.snapshot();
+    ASSERT_TRUE(audio_.WaitCalls(3, 5000));
+    const auto blocks = audio_.Calls();
     const int samples = phone->pcm().samplesFor(std::chrono::milliseconds(40));
     for (const auto& block : blocks) {
         EXPECT_EQ(block.samplesPerChannel, samples);
@@ -102,7 +101,7 @@ TEST_F(HubTest, AMediaConnectionWithAnotherKeyEndsThePhoneConnection) {
     EXPECT_TRUE(video.waitClosed());
     EXPECT_TRUE(phone.waitClosed());
     ASSERT_TRUE(signals_->waitFor("OnDisconnected"));
-    for (const auto& unit : decoders_.log().snapshot()) EXPECT_TRUE(unit.reset) << "media got through";
+    for (const auto& unit : decoders_.log().Pushes()) EXPECT_EQ(unit, kNullPush) << "media got through";
 }
 
 TEST_F(HubTest, ASecondHelloGivesTheMediaServersTheNewKey) {
@@ -117,9 +116,8 @@ TEST_F(HubTest, ASecondHelloGivesTheMediaServersTheNewKey) {
     ASSERT_TRUE(video.connect("127.0.0.1", second->videoPort));
     ASSERT_TRUE(video.sendKey(second->key));
     ASSERT_TRUE(video.sendVideo(std::string("\0\0\0\1\x65\x88", 6), true));
-    ASSERT_TRUE(decoders_.log().waitUnits(2, 5000));  // marker and the unit
-    const auto units = decoders_.log().snapshot();
-    EXPECT_FALSE(units.back().reset);
+    ASSERT_TRUE(decoders_.log().WaitPushes(2, 5000));  // marker and the unit
+    EXPECT_NE(decoders_.log().Pushes().back(), kNullPush);
     EXPECT_FALSE(video.waitClosed(std::chrono::milliseconds(200)));
 }
 

@@ -59,11 +59,14 @@ public:
     void PushPacket(std::unique_ptr<StreamPacket> packet) override {
         if (log_->decoderGone.load()) log_->pushesAfterGone.fetch_add(1);
         std::string entry = kNullPush;
+        bool keyFrame = false;
         if (packet) {
             const auto& video = dynamic_cast<const StreamVideoPacket&>(*packet);
             entry.assign(reinterpret_cast<const char*>(video.data()), video.size());
+            keyFrame = video.isKeyFrame();
         }
         std::lock_guard<std::mutex> lock(log_->mutex);
+        log_->keyFrames.push_back(keyFrame);
         log_->pushes.push_back(std::move(entry));
     }
 
@@ -270,6 +273,25 @@ std::vector<std::string> DecoderLog::Pushes() const {
     return pushes;
 }
 
+std::vector<bool> DecoderLog::KeyFrames() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return keyFrames;
+}
+
+std::vector<std::string> DecoderLog::HardwareNames() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return hardwareNames;
+}
+
+bool DecoderLog::WaitPushes(size_t n, int timeoutMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
+    while (PushCount() < n) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    return true;
+}
+
 size_t DecoderLog::PushCount() const {
     std::lock_guard<std::mutex> lock(mutex);
     return pushes.size();
@@ -278,11 +300,12 @@ size_t DecoderLog::PushCount() const {
 ScopedRecordingDecoders::ScopedRecordingDecoders() : log_(std::make_shared<DecoderLog>()) {
     std::shared_ptr<DecoderLog> log = log_;
     SetStreamVideoDecoderFactoryForTesting(
-        [log](const std::string&, StreamManager*,
+        [log](const std::string& hwDecoder, StreamManager*,
               const std::vector<StreamVideoSink*>&) -> std::unique_ptr<StreamVideoDecoder> {
             {
                 std::lock_guard<std::mutex> lock(log->mutex);
                 ++log->decodersMade;
+                log->hardwareNames.push_back(hwDecoder);
             }
             return std::make_unique<RecordingDecoder>(log);
         });
@@ -296,6 +319,15 @@ void RecordingAudioSink::OnAudio(const uint8_t* pcm, int samplesPerChannel, int 
     std::lock_guard<std::mutex> lock(mutex_);
     calls_.push_back(AudioCall{std::string(reinterpret_cast<const char*>(pcm), bytes), samplesPerChannel,
                                sampleRate, channels});
+}
+
+bool RecordingAudioSink::WaitCalls(size_t n, int timeoutMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
+    while (CallCount() < n) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    return true;
 }
 
 std::vector<AudioCall> RecordingAudioSink::Calls() const {

@@ -103,6 +103,8 @@ struct DecoderLog {
     // Guards pushes and decodersMade.
     mutable std::mutex mutex;
     std::vector<std::string> pushes;  // "<null>" for a null packet, else the video payload
+    std::vector<bool> keyFrames;      // the key-frame flag of each push (false for a null packet)
+    std::vector<std::string> hardwareNames;  // the hardware decoder name each decoder was made with
     int decodersMade = 0;
     // A decoder's destructor sets it and then lingers (as a real decoder does
     // while it joins its thread): nothing may feed anyone during that time.
@@ -111,7 +113,11 @@ struct DecoderLog {
     int destroyDelayMs = 0;
 
     std::vector<std::string> Pushes() const;
+    std::vector<bool> KeyFrames() const;
+    std::vector<std::string> HardwareNames() const;
     size_t PushCount() const;
+    // Waits (polling) until at least n pushes arrived.
+    bool WaitPushes(size_t n, int timeoutMs) const;
 };
 inline const char* const kNullPush = "<null>";
 
@@ -143,6 +149,8 @@ public:
     void OnAudio(const uint8_t* pcm, int samplesPerChannel, int sampleRate, int channels) override;
     std::vector<AudioCall> Calls() const;
     size_t CallCount() const;
+    // Waits (polling) until at least n calls arrived.
+    bool WaitCalls(size_t n, int timeoutMs) const;
     int callsAfterDecoderGone() const { return callsAfterDecoderGone_.load(); }
 
 private:

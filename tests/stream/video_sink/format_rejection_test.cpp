@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "devices/camera_queue.h"
-#include "log_reader.h"
 #include "support/tether_environment.h"
 #include "test_frames.h"
 #include "video_sink/stream_render_device_impl.h"

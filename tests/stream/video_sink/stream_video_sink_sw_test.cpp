@@ -6,7 +6,6 @@ extern "C" {
 }
 
 #include "conversion_cases.h"
-#include "log_reader.h"
 #include "support/tether_environment.h"
 #include "test_frames.h"
 #include "video_sink/stream_video_sink_sw_impl.h"
