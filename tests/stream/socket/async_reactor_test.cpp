@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <deque>
+#include <thread>
+#include <memory>
+#include <vector>
 #include <ostream>
 
+#include "socket/async_conneciton.h"
 #include "socket/async_reactor.h"
 #include "socket_test_util.h"
 
@@ -144,6 +150,50 @@ TEST(AsyncReactor, RemoveFromOtherThreadsWhileCallbacksRun) {
     }
     EXPECT_GT(objects, 20);
     EXPECT_GT(called, 10);  // the removals did race with callbacks
+}
+
+// A sender streaming flat out keeps the reactor thread reading and taking
+// its lock back at once; a thread waiting in Remove (the hub closing a
+// connection while the phone streams) must still get in promptly.
+TEST(AsyncReactor, RemoveIsNotStarvedByAStreamingPeer) {
+    AsyncReactor reactor;
+    constexpr int kStreams = 4;
+    std::vector<std::unique_ptr<AsyncConneciton>> streams;
+    std::vector<Fd> peers;
+    for (int i = 0; i < kStreams; ++i) {
+        TcpPair pair = MakeTcpPair();
+        ASSERT_TRUE(pair.local);
+        peers.push_back(std::move(pair.peer));
+        streams.push_back(std::make_unique<AsyncConneciton>(std::move(pair.local), nullptr, 256 * 1024));
+        streams.back()->SetEvents(kAsyncEventRead);
+        reactor.Add(streams.back().get());
+    }
+    std::atomic<bool> sending{true};
+    std::vector<std::thread> senders;
+    for (Fd& peer : peers) {
+        senders.emplace_back([&sending, fd = peer.get()] {
+            const std::string chunk = Pattern(256 * 1024, 7);
+            while (sending.load()) send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+        });
+    }
+
+    UnixPair pair = MakeReadyPair();
+    milliseconds slowest{0};
+    const auto end = Clock::now() + milliseconds(1000);
+    while (Clock::now() < end) {
+        ProbeLog log;
+        ProbeObject probe(pair.a.get(), kReadWrite, &log);
+        reactor.Add(&probe);
+        const auto start = Clock::now();
+        reactor.Remove(&probe);
+        slowest = std::max(slowest, std::chrono::duration_cast<milliseconds>(Clock::now() - start));
+    }
+    sending.store(false);
+    for (const auto& stream : streams) reactor.Remove(stream.get());
+    for (Fd& peer : peers) shutdown(peer.get(), SHUT_RDWR);
+    for (std::thread& sender : senders) sender.join();
+    // A fair hand-over takes microseconds; the margin covers loaded CI hosts.
+    EXPECT_LT(slowest.count(), 250) << "Remove waited behind the reactor's passes";
 }
 
 // 64 readers before it in the list hold every read slot of a round.
