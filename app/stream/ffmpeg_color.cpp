@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/opt.h>
 }
 
 namespace {
@@ -32,8 +33,10 @@ int SwsRangeOf(const AVFrame& frame) {
     return RealRangeOf(frame) == AVCOL_RANGE_JPEG ? kSwsFullRange : kSwsLimitedRange;
 }
 
-const int* SwsCoefficientsOf(const AVFrame& frame) {
-    switch (frame.colorspace) {
+const int* SwsCoefficientsOf(const AVFrame& frame) { return SwsCoefficientsFor(frame.colorspace); }
+
+const int* SwsCoefficientsFor(AVColorSpace colorspace) {
+    switch (colorspace) {
     case AVCOL_SPC_BT709: return sws_getCoefficients(SWS_CS_ITU709);
     case AVCOL_SPC_FCC: return sws_getCoefficients(SWS_CS_FCC);
     case AVCOL_SPC_SMPTE240M: return sws_getCoefficients(SWS_CS_SMPTE240M);
@@ -47,6 +50,20 @@ bool SetSwsColor(SwsContext* context, const int* sourceCoefficients, int sourceR
                  const int* destinationCoefficients, int destinationRange) {
     return sws_setColorspaceDetails(context, sourceCoefficients, sourceRange, destinationCoefficients,
                                     destinationRange, kNeutralBrightness, kUnitContrast, kUnitSaturation) >= 0;
+}
+
+int InitSwsContext(SwsContext* context, const SwsSetup& setup) {
+    av_opt_set_int(context, "sws_flags", setup.flags, 0);
+    av_opt_set_int(context, "srcw", setup.sourceWidth, 0);
+    av_opt_set_int(context, "srch", setup.sourceHeight, 0);
+    av_opt_set_int(context, "dstw", setup.destinationWidth, 0);
+    av_opt_set_int(context, "dsth", setup.destinationHeight, 0);
+    av_opt_set_int(context, "src_format", setup.sourceFormat, 0);
+    av_opt_set_int(context, "dst_format", setup.destinationFormat, 0);
+    av_opt_set_int(context, "src_range", setup.sourceRange, 0);
+    av_opt_set_int(context, "dst_range", setup.destinationRange, 0);
+    av_opt_set_int(context, "threads", setup.threads, 0);
+    return sws_init_context(context, nullptr, nullptr);
 }
 
 std::string FfmpegErrorText(int error) {

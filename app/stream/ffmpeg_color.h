@@ -7,6 +7,7 @@
 // that a frame is tagged with.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 extern "C" {
@@ -26,12 +27,31 @@ bool IsFullRangeFormat(int format);
 AVColorRange RealRangeOf(const AVFrame& frame);
 // The same as swscale's flag.
 int SwsRangeOf(const AVFrame& frame);
-// swscale's YUV<->RGB coefficients for the frame's colour space (BT.601 when
-// untagged).
+// swscale's YUV<->RGB coefficients for a colour space (BT.601 when
+// untagged), and for the frame's.
+const int* SwsCoefficientsFor(AVColorSpace colorspace);
 const int* SwsCoefficientsOf(const AVFrame& frame);
 // Sets ranges and matrices with neutral brightness, contrast and saturation;
 // false when swscale refuses.
 bool SetSwsColor(SwsContext* context, const int* sourceCoefficients, int sourceRange,
                  const int* destinationCoefficients, int destinationRange);
+// What a swscale context converts: sizes, formats, swscale ranges, flags and
+// slice threads (0: one per core).
+struct SwsSetup {
+    int sourceWidth;
+    int sourceHeight;
+    int sourceFormat;
+    int sourceRange;
+    int destinationWidth;
+    int destinationHeight;
+    int destinationFormat;
+    int destinationRange;
+    int64_t flags;
+    int threads = 1;
+};
+// Sets those options on a fresh context (sws_alloc_context) and initialises
+// it; returns sws_init_context's result (negative on failure). Options that
+// do not take, an out-of-range format say, surface as that failure.
+int InitSwsContext(SwsContext* context, const SwsSetup& setup);
 // av_strerror's text for an FFmpeg error code.
 std::string FfmpegErrorText(int error);

@@ -2,7 +2,6 @@
 
 extern "C" {
 #include <libavutil/error.h>
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -69,16 +68,9 @@ bool Yuv420pConverter::RebuildContext(const AVFrame& picture, int sourceFormat) 
     // The same range on both sides: nothing is stretched or squeezed.
     const int range = SwsRangeOf(picture);
     SwsContext* const context = context_.get();
-    av_opt_set_int(context, "sws_flags", kFastBilinear, 0);
-    av_opt_set_int(context, "srcw", picture.width, 0);
-    av_opt_set_int(context, "dstw", picture.width, 0);
-    av_opt_set_int(context, "srch", picture.height, 0);
-    av_opt_set_int(context, "dsth", picture.height, 0);
-    av_opt_set_int(context, "src_format", sourceFormat, 0);
-    av_opt_set_int(context, "dst_format", AV_PIX_FMT_YUV420P, 0);
-    av_opt_set_int(context, "src_range", range, 0);
-    av_opt_set_int(context, "dst_range", range, 0);
-    const int initResult = sws_init_context(context, nullptr, nullptr);
+    const int initResult = InitSwsContext(context, SwsSetup{picture.width, picture.height, sourceFormat, range,
+                                                            picture.width, picture.height, AV_PIX_FMT_YUV420P, range,
+                                                            kFastBilinear});
     if (initResult < 0) {
         if (!errorLogged_) LOG_E("video_scaler_create: sws_init_context failed error: %s", FfmpegErrorText(initResult).c_str());
         errorLogged_ = true;

@@ -6,7 +6,6 @@
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/mem.h>
-#include <libavutil/opt.h>
 }
 
 namespace {
@@ -25,19 +24,9 @@ RgbaContext CreateRgbaContext(const AVFrame& frame) {
     }
     SwsContext* const context = result.context.get();
     const int sourceRange = SwsRangeOf(frame);
-    // Options that do not take (an out-of-range format, say) surface as an
-    // sws_init_context failure.
-    av_opt_set_int(context, "sws_flags", kFastBilinear, 0);
-    av_opt_set_int(context, "srcw", frame.width, 0);
-    av_opt_set_int(context, "dstw", frame.width, 0);
-    av_opt_set_int(context, "srch", frame.height, 0);
-    av_opt_set_int(context, "dsth", frame.height, 0);
-    av_opt_set_int(context, "src_format", frame.format, 0);
-    av_opt_set_int(context, "dst_format", AV_PIX_FMT_RGBA, 0);
-    av_opt_set_int(context, "src_range", sourceRange, 0);
-    av_opt_set_int(context, "dst_range", kSwsFullRange, 0);
-
-    const int initResult = sws_init_context(context, nullptr, nullptr);
+    const int initResult = InitSwsContext(context, SwsSetup{frame.width, frame.height, frame.format, sourceRange,
+                                                            frame.width, frame.height, AV_PIX_FMT_RGBA, kSwsFullRange,
+                                                            kFastBilinear});
     if (initResult < 0) {
         result.initError = initResult;
         result.context.reset();

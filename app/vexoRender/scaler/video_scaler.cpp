@@ -3,26 +3,12 @@
 extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
 }
 
 #include "core/tether/tq_log.h"
 #include "ffmpeg_color.h"
 
 namespace {
-
-// swscale's SWS_CS_* numbers agree with AVColorSpace for the matrices used
-// here (BT.709 = 1, BT.470BG/BT.601 = 5); anything else counts as BT.601.
-const int* CoefficientsOf(AVColorSpace colorspace) {
-    switch (colorspace) {
-    case AVCOL_SPC_BT709: return sws_getCoefficients(SWS_CS_ITU709);
-    case AVCOL_SPC_FCC: return sws_getCoefficients(SWS_CS_FCC);
-    case AVCOL_SPC_SMPTE240M: return sws_getCoefficients(SWS_CS_SMPTE240M);
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return sws_getCoefficients(SWS_CS_BT2020);
-    default: return sws_getCoefficients(SWS_CS_ITU601);
-    }
-}
 
 void KeepPlane(void* /*opaque*/, uint8_t* /*data*/) {}
 
@@ -55,8 +41,8 @@ AVFramePtr WrapPlanes(const VideoScalerParams& shape, uint8_t* const planes[], c
 std::unique_ptr<VideoScaler> video_scaler_create(const VideoScalerParams& destination,
                                                  const VideoScalerParams& source) {
     auto scaler = std::make_unique<VideoScaler>();
-    const int* sourceCoefficients = CoefficientsOf(source.colorspace);
-    const int* destinationCoefficients = CoefficientsOf(destination.colorspace);
+    const int* sourceCoefficients = SwsCoefficientsFor(source.colorspace);
+    const int* destinationCoefficients = SwsCoefficientsFor(destination.colorspace);
     const int sourceFull = source.range == AVCOL_RANGE_JPEG ? kSwsFullRange : kSwsLimitedRange;
     const int destinationFull = destination.range == AVCOL_RANGE_JPEG ? kSwsFullRange : kSwsLimitedRange;
 
@@ -65,19 +51,11 @@ std::unique_ptr<VideoScaler> video_scaler_create(const VideoScalerParams& destin
         LOG_E("video_scaler_create: Could not create " "swscale");
         return scaler;
     }
-    av_opt_set_int(context.get(), "sws_flags", SWS_BILINEAR, 0);
-    av_opt_set_int(context.get(), "srcw", source.width, 0);
-    av_opt_set_int(context.get(), "srch", source.height, 0);
-    av_opt_set_int(context.get(), "dstw", destination.width, 0);
-    av_opt_set_int(context.get(), "dsth", destination.height, 0);
-    av_opt_set_int(context.get(), "src_format", source.format, 0);
-    av_opt_set_int(context.get(), "dst_format", destination.format, 0);
-    av_opt_set_int(context.get(), "src_range", sourceFull, 0);
-    av_opt_set_int(context.get(), "dst_range", destinationFull, 0);
     // Slice threads, one per core: a 1080p frame takes a quarter of the
     // single-threaded time.
-    av_opt_set_int(context.get(), "threads", 0, 0);
-    const int result = sws_init_context(context.get(), nullptr, nullptr);
+    const int result = InitSwsContext(context.get(), SwsSetup{source.width, source.height, source.format, sourceFull,
+                                                               destination.width, destination.height,
+                                                               destination.format, destinationFull, SWS_BILINEAR, 0});
     if (result < 0) {
         LOG_E("[VideoScaler] sws_init_context failed error: %s", FfmpegErrorText(result).c_str());
         return scaler;
