@@ -1,11 +1,14 @@
 // The entry point: brings up the socket layer, Tether and the application
 // information, then runs ZuCam as the single primary instance or hands
 // "show" to the one that already runs.
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/system/system_info.h"
 #include "core/tether/tq.h"
+#include "core/tether/tq_log.h"
 #include "quit_on_signal.h"
+#include "vexo/gs_device.h"
 #include "zucam.h"
 
 namespace {
@@ -40,6 +43,15 @@ int main(int argc, char** argv) {
 
     setApplicationInformation();
 
+    // Without a render device there is no picture for any output: say so and
+    // fail, rather than end silently with success.
+    if (!GsDevice::CreateDefaultDevice(true)) {
+        std::fprintf(stderr, "ZuCam: the render device cannot be created\n");
+        LOG_E("the render device cannot be created");
+        return 1;
+    }
+    if (GsDevice* const device = GsDevice::DefaultDevice()) device->SetFrameRate(30);
+
     int exitCode = 0;
     {
         ZuCam app(argc, argv);
@@ -50,5 +62,7 @@ int main(int argc, char** argv) {
             exitCode = app.exec();
         }
     }
+    // The device thread ends before the static objects it may touch.
+    GsDevice::DestroyDefaultDevice();
     return exitCode;
 }
