@@ -213,6 +213,9 @@ class WatchedCommandServer : public Watched<CommandServer> {
 public:
     WatchedCommandServer(HubLog* log, AsyncReactor* reactor, StreamManager* hub)
         : Watched<CommandServer>(log, reactor, hub), texts_(log) {}
+    // Most derived: out of the reactor before this class's part (and its
+    // DeliverCommand) goes, so a read in flight never sees the vtable change.
+    ~WatchedCommandServer() override { Shutdown(); }
 
 protected:
     void DeliverCommand(const std::string& text) override { texts_->AddText(text); }
