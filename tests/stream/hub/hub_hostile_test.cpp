@@ -1,0 +1,77 @@
+// Hostile and broken peers against the real hub on real sockets: what a
+// stranger on the network or a broken phone may cost the program.
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "hub_fixture.h"
+#include "support/process_memory.h"
+
+namespace zucam::test {
+namespace {
+
+constexpr uint64_t kMiB = 1024 * 1024;
+
+// Polls while the hub's signals keep arriving on this thread.
+bool WaitFor(const std::function<bool()>& condition, SignalRecorder& recorder, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        recorder.settle(10);
+    }
+    return true;
+}
+
+// One access unit of 00 00 01 65 repeated: every four bytes an IDR slice of
+// one byte. libavcodec would spend kilobytes on each: about a gigabyte for
+// this megabyte, left resident after the session ended.
+TEST_F(HubTestBase, AnAccessUnitOfTinyNalUnitsCostsMemoryInProportionToItsBytes) {
+    constexpr uint64_t kFloodBytes = 1 * kMiB;
+    // Everything the packet may leave behind or cost at its peak: the bytes
+    // themselves a few times over (socket, reassembly, queue), not per unit.
+    constexpr uint64_t kAllowedGrowth = 48 * kMiB;
+
+    auto phone = connectPhone();
+    ASSERT_TRUE(phone);
+    // A real stream first, so that the decoder, the reassembly buffer and the
+    // sinks have reached their working size before the measurement.
+    ASSERT_TRUE(phone->streamVideo(30)) << phone->lastError();
+    ASSERT_TRUE(WaitFor([&] { return videoSink_.pushes() >= 20; }, *signals_));
+    const uint64_t residentBefore = ResidentBytes();
+    ASSERT_GT(residentBefore, 0u);
+    ASSERT_TRUE(ResetPeakResident());
+
+    std::string flood;
+    flood.reserve(kFloodBytes);
+    while (flood.size() < kFloodBytes) flood.append("\0\0\1\x65", 4);
+    const int picturesBefore = videoSink_.pushes();
+    ASSERT_TRUE(phone->video().sendVideo(flood, true)) << phone->video().lastError();
+    // Pictures from the next IDR on show that the flood went through the
+    // decoder (or was dropped in front of it).
+    ASSERT_TRUE(phone->streamVideo(60)) << phone->lastError();
+    ASSERT_TRUE(WaitFor([&] { return videoSink_.pushes() >= picturesBefore + 20; }, *signals_));
+    const uint64_t peak = PeakResidentBytes();
+
+    ASSERT_TRUE(phone->disconnect()) << phone->lastError();
+    ASSERT_TRUE(signals_->waitFor("OnDisconnected"));
+    const uint64_t residentAfter = ResidentBytes();
+
+    std::printf("resident before %llu MiB, peak %llu MiB, after the session %llu MiB\n",
+                static_cast<unsigned long long>(residentBefore / kMiB), static_cast<unsigned long long>(peak / kMiB),
+                static_cast<unsigned long long>(residentAfter / kMiB));
+    EXPECT_LE(peak, residentBefore + kAllowedGrowth)
+        << "peak " << peak / kMiB << " MiB, before " << residentBefore / kMiB << " MiB";
+    EXPECT_LE(residentAfter, residentBefore + kAllowedGrowth)
+        << "after " << residentAfter / kMiB << " MiB, before " << residentBefore / kMiB << " MiB";
+
+    // The phone's next session is served as before.
+    auto next = connectPhone();
+    ASSERT_TRUE(next);
+    const int picturesNow = videoSink_.pushes();
+    ASSERT_TRUE(next->streamVideo(10)) << next->lastError();
+    EXPECT_TRUE(WaitFor([&] { return videoSink_.pushes() >= picturesNow + 5; }, *signals_));
+}
+
+}  // namespace
+}  // namespace zucam::test
