@@ -75,5 +75,5 @@ void CommandServer::OnRead(const char* data, int length) {
 }
 
 void CommandServer::DeliverCommand(const std::string& text) {
-    if (hub_ != nullptr) hub_->HandleCommand(text);
+    if (hub_ != nullptr) hub_->HandleCommand(text, HeldConnectionId());
 }

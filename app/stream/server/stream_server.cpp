@@ -211,6 +211,13 @@ bool StreamServer::OpenAudioReceiver(bool /*udp*/, uint16_t port, const std::str
 
 uint16_t StreamServer::GetAudioPort() { return audioServer_ ? audioServer_->port() : 0; }
 
+bool StreamServer::IsCurrentConnection(uint64_t connection) {
+    if (connection == 0) return true;  // not tagged
+    return (commandServer_ && commandServer_->HeldConnectionId() == connection) ||
+           (videoServer_ && videoServer_->HeldConnectionId() == connection) ||
+           (audioServer_ && audioServer_->HeldConnectionId() == connection);
+}
+
 void StreamServer::Announce() {
     // Read again every round: an adapter that came up or changed its address
     // since the last round is announced at once.

@@ -41,6 +41,7 @@ public:
     bool OpenAudioReceiver(bool udp, uint16_t port, const std::string& key,
                            const std::vector<StreamAudioSink*>& audioSinks) override;
     uint16_t GetAudioPort() override;
+    bool IsCurrentConnection(uint64_t connection) override;
 
     // Sends the beacon datagrams once; the timer calls it every second. The
     // Android transport, which has no network to announce on, replaces it.

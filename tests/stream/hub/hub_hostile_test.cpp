@@ -73,5 +73,32 @@ TEST_F(HubTestBase, AnAccessUnitOfTinyNalUnitsCostsMemoryInProportionToItsBytes)
     EXPECT_TRUE(WaitFor([&] { return videoSink_.pushes() >= picturesNow + 5; }, *signals_));
 }
 
+// The phone drops all its connections and reconnects at once, again and
+// again. The hub still holds reports of the old connections ("connection
+// lost" from command, video and audio) when the new session starts; none of
+// them may end it. A client turned away while the old slot is still taken
+// simply tries again, as the phone does.
+TEST_F(HubTest, EverySessionOfAReconnectStormIsServed) {
+    constexpr int kRounds = 40;
+    int lost = 0;
+    std::unique_ptr<phone::PhoneStandIn> previous;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        std::unique_ptr<phone::PhoneStandIn> phone;
+        for (int attempt = 0; attempt < 100 && !phone; ++attempt) {
+            auto candidate = std::make_unique<phone::PhoneStandIn>();
+            if (attempt == 0) previous.reset();  // all three sockets close right before the new hello
+            if (candidate->connectWifi(kCommandPort, "Pixel", 30, 320, 240)) phone = std::move(candidate);
+        }
+        ASSERT_TRUE(phone) << "no session in 100 attempts";
+        // Served: the session stays up and its media is taken.
+        const bool media = phone->streamVideo(2) && phone->streamAudio(1);
+        const bool closed = phone->command().waitClosed(std::chrono::milliseconds(150));
+        if (!media || closed) ++lost;
+        previous = std::move(phone);
+    }
+    EXPECT_EQ(lost, 0) << lost << " of " << kRounds << " new sessions were closed by reports of old ones";
+}
+
 }  // namespace
 }  // namespace zucam::test
