@@ -15,7 +15,7 @@ std::atomic<uint64_t> s_nextConnectionId{1};
 
 // How long a closing connection may take to write out what is still queued
 // (a reply the phone waits for, such as the answer to its disconnect).
-constexpr int kCloseFlushTimeoutMs = 200;
+constexpr int kCloseFlushTimeoutMs = 0;  // what the socket takes at once: nothing waits on the hub's thread
 }  // namespace
 
 SingleConnectionServer::SingleConnectionServer(AsyncReactor* reactor, StreamManager* hub, int readBufferSize)

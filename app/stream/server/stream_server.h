@@ -58,4 +58,5 @@ protected:
     std::unique_ptr<AudioReceiverServer> audioServer_;
     std::vector<std::string> localAddresses_;
     int beaconTimerId_ = 0;
+    int watchTimerId_ = 0;  // drops a command client that holds the slot for nothing
 };

@@ -6,10 +6,13 @@
 #include <string>
 
 #include "hub_fixture.h"
+#include "server/command_server.h"
 #include "support/process_memory.h"
 
 namespace zucam::test {
 namespace {
+
+using phone::CommandClient;
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
@@ -98,6 +101,63 @@ TEST_F(HubTest, EverySessionOfAReconnectStormIsServed) {
         previous = std::move(phone);
     }
     EXPECT_EQ(lost, 0) << lost << " of " << kRounds << " new sessions were closed by reports of old ones";
+}
+
+// A client that takes the one command slot and sends nothing, or sends its
+// hello a byte a second, is dropped once the hello time-out has passed, and
+// the phone behind it is served.
+TEST_F(HubTest, IdleAndSlowClientsLoseTheSlotToThePhone) {
+    const auto limit = std::chrono::nanoseconds(CommandServer::kHelloTimeoutNs) + std::chrono::seconds(2);
+    for (const bool slow : {false, true}) {
+        SCOPED_TRACE(slow ? "slow" : "idle");
+        CommandClient squatter;
+        ASSERT_TRUE(connect(squatter));
+        const auto start = std::chrono::steady_clock::now();
+        const std::string hello = phone::CompactJson(phone::MakeCommand(0, Json::Value(Json::objectValue)));
+        std::string frame = std::string(4, '\0') + hello;
+        frame[3] = static_cast<char>(hello.size());
+        size_t dripped = 0;
+        std::unique_ptr<phone::PhoneStandIn> phone;
+        while (!phone && std::chrono::steady_clock::now() - start < limit) {
+            if (slow && dripped < frame.size()) squatter.sendRawBytes(frame.substr(dripped++, 1));
+            auto candidate = std::make_unique<phone::PhoneStandIn>();
+            if (candidate->connectWifi(kCommandPort, "Pixel", 30, 320, 240)) phone = std::move(candidate);
+            else signals_->settle(slow ? 1000 : 200);
+        }
+        ASSERT_TRUE(phone) << "the phone was not served within the time-out";
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "dropped before its time";
+        EXPECT_TRUE(squatter.waitClosed(std::chrono::milliseconds(500)));
+        // The phone, greeted, keeps the slot past the time-out.
+        signals_->settle(static_cast<int>(CommandServer::kHelloTimeoutNs / 1000000) + 500);
+        EXPECT_FALSE(phone->command().waitClosed(std::chrono::milliseconds(10)));
+        ASSERT_TRUE(phone->disconnect()) << phone->lastError();
+    }
+}
+
+// A client that sends name queries and never reads the answers: the hub
+// never waits for it, drops it once its replies no longer fit, and ignores
+// what it had queued; the next phone is served at once.
+TEST_F(HubTest, AClientThatNeverReadsIsDroppedWithoutStallingTheHub) {
+    CommandClient flooder;
+    ASSERT_TRUE(connect(flooder));
+    const std::string query = phone::CompactJson(phone::MakeCommand(phone::CommandType::NameQuery));
+    std::string frames;
+    for (int n = 0; n < 2000; ++n) {
+        frames.append({0, 0, 0, static_cast<char>(query.size())});
+        frames += query;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (int burst = 0; burst < 75 && flooder.sendRawBytes(frames, std::chrono::milliseconds(200)); ++burst) {
+    }
+    EXPECT_TRUE(flooder.waitClosed(std::chrono::seconds(5)));
+    auto phone = connectPhone();
+    ASSERT_TRUE(phone);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(phone->command().waitClosed(std::chrono::milliseconds(200)));
+    ASSERT_TRUE(phone->command().sendCommand(phone::CommandType::NameQuery));
+    const auto answer = phone->command().readMessage();
+    ASSERT_TRUE(answer.has_value()) << phone->command().lastError();
+    EXPECT_EQ((*answer)["type"].asInt(), 1001);
 }
 
 }  // namespace
