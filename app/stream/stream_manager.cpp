@@ -109,13 +109,15 @@ void StreamManager::StartRecord() { QMetaObject::invokeMethod(this, "StartRecord
 
 void StreamManager::StopRecord() { QMetaObject::invokeMethod(this, "StopRecordInternal", Qt::AutoConnection); }
 
-void StreamManager::HandleCommand(const std::string& json) {
+void StreamManager::HandleCommand(const std::string& json, uint64_t connection) {
     const QString text = QString::fromUtf8(json.data(), static_cast<int>(json.size()));
-    QMetaObject::invokeMethod(this, "HandleCommandInternal", Qt::AutoConnection, Q_ARG(QString, text));
+    QMetaObject::invokeMethod(this, "HandleCommandInternal", Qt::AutoConnection, Q_ARG(QString, text),
+                              Q_ARG(quint64, connection));
 }
 
-void StreamManager::HandleEvent(int event) {
-    QMetaObject::invokeMethod(this, "HandleEventInternal", Qt::AutoConnection, Q_ARG(int, event));
+void StreamManager::HandleEvent(int event, uint64_t connection) {
+    QMetaObject::invokeMethod(this, "HandleEventInternal", Qt::AutoConnection, Q_ARG(int, event),
+                              Q_ARG(quint64, connection));
 }
 
 void StreamManager::VideoArrive(int width, int height) {
@@ -159,7 +161,10 @@ void StreamManager::CloseManagerInternal() {
     receiver.reset();
 }
 
-void StreamManager::HandleEventInternal(int event) {
+void StreamManager::HandleEventInternal(int event, quint64 connection) {
+    // Queued reports outlive their connection: a "connection lost" left over
+    // from a session already closed must not end the phone's next one.
+    if (receiver_ && !receiver_->IsCurrentConnection(connection)) return;
     if (event == kStreamEventReceiverClosed) {
         ShutdownConnection();
     } else if (receiver_) {
@@ -196,7 +201,10 @@ void StreamManager::SendReply(const Json::Value& message) {
     if (receiver_) receiver_->SendCommand(Json::FastWriter().write(message));
 }
 
-void StreamManager::HandleCommandInternal(QString cmd) {
+void StreamManager::HandleCommandInternal(QString cmd, quint64 connection) {
+    // A command queued by a connection that has since been closed belongs to
+    // nobody: answering it would answer the next phone.
+    if (receiver_ && !receiver_->IsCurrentConnection(connection)) return;
     // Only a JSON object with an integer "type" is a command: a missing or
     // other kind of "type" is not taken for a hello.
     CommandEnvelope message;

@@ -51,9 +51,12 @@ public:
     void StartRecord();
     void StopRecord();
     // From the command readers (reactor thread): one JSON text, UTF-8.
-    void HandleCommand(const std::string& json);
-    // From connections and servers (reactor, P2P and hub threads).
-    void HandleEvent(int event);
+    // connection: the id of the connection it came from (0: not tagged); a
+    // text from a connection the receiver no longer holds is ignored.
+    void HandleCommand(const std::string& json, uint64_t connection = 0);
+    // From connections and servers (reactor, P2P and hub threads); an event
+    // tagged with a connection the receiver no longer holds changes nothing.
+    void HandleEvent(int event, uint64_t connection = 0);
     // From the decoder thread.
     void VideoArrive(int width, int height);
     void VideoResolutionChanged(int width, int height);
@@ -89,8 +92,8 @@ private slots:
     void StartAdbServer();
     void StartIProxyConnection();
     void CloseManagerInternal();
-    void HandleEventInternal(int event);
-    void HandleCommandInternal(QString cmd);
+    void HandleEventInternal(int event, quint64 connection);
+    void HandleCommandInternal(QString cmd, quint64 connection);
     void ConnectDeviceInternal(QString serial);
     void StartRecordInternal();
     void StopRecordInternal();

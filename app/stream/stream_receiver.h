@@ -44,6 +44,10 @@ public:
         return false;
     }
     virtual uint16_t GetAudioPort() { return 0; }
+    // Whether a report tagged with this connection id (see
+    // StreamManager::HandleEvent) comes from a connection the receiver still
+    // holds. Receivers that do not tag their reports keep the default.
+    virtual bool IsCurrentConnection(uint64_t /*connection*/) { return true; }
 
     // The device name shown to phones (UTF-8); the discovery beacon reads it.
     std::string name;

@@ -95,12 +95,21 @@ struct CameraQueueLayout {
 
 // Bytes a slot needs for a picture: the V plane starts at
 // height * lineY + (lineU * height) / 2, which for odd heights lies past the
-// end of the U rows, so the extent is measured from there. 64-bit, so that no
-// product of 32-bit fields wraps.
+// end of the U rows, so the extent is measured from there. The fields come
+// from a shared area anyone may have written: 64-bit products of 32-bit
+// fields cannot wrap, but their sum can, so every step is checked and an
+// extent that does not fit 64 bits comes back as UINT64_MAX (larger than any
+// mapping).
 constexpr uint64_t CameraQueueFrameExtent(const uint32_t height, const uint32_t lineY, const uint32_t lineU,
                                           const uint32_t lineV) {
     const uint64_t h = height;
-    return h * lineY + (uint64_t{lineU} * h) / 2 + (h / 2) * lineV;
+    const uint64_t yBytes = h * lineY;
+    const uint64_t uBytes = (uint64_t{lineU} * h) / 2;
+    const uint64_t vBytes = (h / 2) * lineV;
+    uint64_t extent = 0;
+    if (__builtin_add_overflow(yBytes, uBytes, &extent)) return UINT64_MAX;
+    if (__builtin_add_overflow(extent, vBytes, &extent)) return UINT64_MAX;
+    return extent;
 }
 
 // Where the V plane starts inside a slot's data area.

@@ -14,6 +14,7 @@ namespace {
 // Reads that find the same readyIndex this many times in a row take the
 // writer as stalled (once; the next read tries again).
 constexpr uint32_t kStalledAfterSameReads = 10;
+constexpr mode_t kOthersMayWrite = 0022;
 
 }  // namespace
 
@@ -22,6 +23,12 @@ std::unique_ptr<CameraQueueReader> CameraQueueReader::Open(const std::string& na
     if (fd < 0) return nullptr;
     struct stat status {};
     if (::fstat(fd, &status) != 0 || status.st_size < static_cast<off_t>(kCameraQueueHeaderArea)) {
+        ::close(fd);
+        return nullptr;
+    }
+    // Frames only from an object of this user that nobody else may change:
+    // another user could feed pictures or shrink the object under the view.
+    if (status.st_uid != ::geteuid() || (status.st_mode & kOthersMayWrite) != 0) {
         ::close(fd);
         return nullptr;
     }
@@ -55,8 +62,19 @@ bool CameraQueueReader::ResolveOffsets() {
     return true;
 }
 
+bool CameraQueueReader::StillMapped() {
+    if (!mapping_) return false;
+    // Pages past the end of a shrunk object fault (SIGBUS) when touched: a
+    // view larger than its object is given up before anything is read.
+    struct stat status {};
+    if (::fstat(mapping_->fd(), &status) == 0 && status.st_size >= static_cast<off_t>(mapping_->size())) return true;
+    mapping_.reset();
+    resolved_ = false;
+    return false;
+}
+
 uint32_t CameraQueueReader::Refresh() {
-    if (!mapping_) return 0;
+    if (!StillMapped()) return 0;
     const uint32_t state = CameraQueueLoadAcquire(&header()->state);
     if (state != kCameraQueuePublished) {
         // A writer that takes the object over writes the offsets again.
@@ -72,7 +90,7 @@ bool CameraQueueReader::ReadFrame(const FrameCallback callback, void* const user
 }
 
 CameraQueueReader::ReadResult CameraQueueReader::Read(const FrameCallback callback, void* const user) {
-    if (!mapping_) return ReadResult::NoQueue;
+    if (!StillMapped()) return ReadResult::NoQueue;
     const CameraQueueHeader* const shared = header();
     const uint32_t readyIndex = CameraQueueLoadAcquire(&shared->readyIndex);
     const uint32_t state = Refresh();
@@ -90,7 +108,10 @@ CameraQueueReader::ReadResult CameraQueueReader::Read(const FrameCallback callba
     CameraQueueSlotRecord record{};
     std::memcpy(&record, mapping_->data() + recordOffset_[slot], sizeof(record));
     const uint64_t extent = CameraQueueFrameExtent(record.height, record.lineY, record.lineU, record.lineV);
-    if (record.width < 1 || record.height < 1 || dataOffset_[slot] + extent > mapping_->size()) {
+    // ResolveOffsets keeps every data offset within the mapping, so the
+    // room after it cannot wrap; the extent is checked against that room.
+    const uint64_t room = mapping_->size() - dataOffset_[slot];
+    if (record.width < 1 || record.height < 1 || extent > room) {
         return ReadResult::BadRecord;
     }
 

@@ -7,7 +7,12 @@
 // bumps frameCounter before it touches a slot, so a copy is whole when, after
 // it, frameCounter is fewer than three past the readyIndex that was copied.
 // Nothing in the header is trusted: offsets and picture sizes are checked
-// against the mapping before a byte is read.
+// against the mapping before a byte is read. Only an object of this user
+// that no other user may write is opened, and a reader whose object shrank
+// (someone truncated it) lets go of its view instead of touching pages that
+// are gone: Read then says NoQueue. What stays open is a truncation by this
+// same user between that check and the copy, which such a program could as
+// well end the reader by other means.
 //
 // One thread uses a reader at a time.
 #pragma once
@@ -31,7 +36,7 @@ public:
 
     enum class ReadResult {
         Frame,       // the callback ran and its copy is whole
-        NoQueue,     // nothing mapped
+        NoQueue,     // nothing mapped (or the object shrank and the view was given up)
         NotPublished,// state fresh, or offsets not usable
         Stopped,     // state stopped
         Stalled,     // readyIndex unchanged for the tenth read in a row
@@ -60,6 +65,9 @@ public:
 private:
     explicit CameraQueueReader(std::unique_ptr<SharedMemoryMapping> mapping);
     const CameraQueueHeader* header() const;
+    // False (and the view released) when nothing is mapped or the object is
+    // now smaller than the view.
+    bool StillMapped();
     bool ResolveOffsets();
 
     std::unique_ptr<SharedMemoryMapping> mapping_;

@@ -16,6 +16,8 @@
 namespace {
 
 constexpr mode_t kQueueMode = 0600;  // the camera filter runs as the same user
+// Permission bits that let anyone but the owner at the frames.
+constexpr mode_t kOthersAccess = 0077;
 
 // Opens (creating if needed) the object and takes the writer lock. -1 with
 // *otherWriter set when another writer holds it; -1 with errno otherwise.
@@ -55,6 +57,10 @@ std::unique_ptr<SharedMemoryCameraQueue> SharedMemoryCameraQueue::CreateWriter(c
         if (otherWriter) {
             outcome = OpenResult::WriterExists;
             LOG_W("camera queue %s already has a writer; the virtual camera stays off", name.c_str());
+        } else if (errno == EACCES) {
+            outcome = OpenResult::NotOwned;
+            LOG_E("camera queue %s exists and belongs to another user; the virtual camera stays off",
+                  name.c_str());
         } else {
             LOG_E("camera queue %s cannot be opened: %s", name.c_str(), std::strerror(errno));
         }
@@ -69,10 +75,27 @@ std::unique_ptr<SharedMemoryCameraQueue> SharedMemoryCameraQueue::CreateWriter(c
         ::close(fd);
         return nullptr;
     }
-    if (status.st_size == totalBytes) {
+    // Frames go only into an object of this user that nobody else may open:
+    // another user's object (made world-writable to lure us in) is refused,
+    // and can be neither unlinked (the sticky /dev/shm) nor taken over.
+    if (status.st_uid != ::geteuid()) {
+        LOG_E("camera queue %s belongs to user %u, not to this user (%u); the virtual camera stays off",
+              name.c_str(), static_cast<unsigned>(status.st_uid), static_cast<unsigned>(::geteuid()));
+        ::close(fd);
+        outcome = OpenResult::NotOwned;
+        return nullptr;
+    }
+    const bool othersMayOpen = (status.st_mode & kOthersAccess) != 0;
+    if (othersMayOpen) {
+        // Our own, but others may hold it open already and would keep seeing
+        // whatever it holds: a new object under the name, owner-only.
+        LOG_W("camera queue %s is open to other users (mode %03o); it is replaced by a private one", name.c_str(),
+              static_cast<unsigned>(status.st_mode & 0777));
+    }
+    if (status.st_size == totalBytes && !othersMayOpen) {
         outcome = OpenResult::Reused;
         LOG_I("camera queue %s left by an earlier writer is taken over", name.c_str());
-    } else if (status.st_size == 0) {
+    } else if (status.st_size == 0 && !othersMayOpen) {
         outcome = OpenResult::Created;
     } else {
         // Shrinking or growing an object a reader maps could fault the
@@ -91,6 +114,14 @@ std::unique_ptr<SharedMemoryCameraQueue> SharedMemoryCameraQueue::CreateWriter(c
             return nullptr;
         }
         outcome = OpenResult::Replaced;
+    }
+    // Exactly owner-only, whatever the umask left of the creation mode.
+    if (outcome != OpenResult::Reused && ::fchmod(fd, kQueueMode) != 0) {
+        LOG_E("camera queue %s cannot be made private: %s", name.c_str(), std::strerror(errno));
+        ::shm_unlink(name.c_str());
+        ::close(fd);
+        outcome = OpenResult::Failed;
+        return nullptr;
     }
     if (outcome != OpenResult::Reused && ::ftruncate(fd, totalBytes) != 0) {
         LOG_E("camera queue %s cannot be sized: %s", name.c_str(), std::strerror(errno));
@@ -139,9 +170,22 @@ void SharedMemoryCameraQueue::Initialise() {
     // later release store of state announces.
 }
 
+bool SharedMemoryCameraQueue::StillMapped() {
+    if (!mapping_) return false;
+    // Someone of this user truncated the object: the pages past its end are
+    // gone and touching them would end the program with SIGBUS.
+    struct stat status {};
+    if (::fstat(mapping_->fd(), &status) == 0 && status.st_size >= static_cast<off_t>(mapping_->size())) return true;
+    LOG_E("camera queue %s shrank to %lld bytes under its writer; the virtual camera stops", name_.c_str(),
+          static_cast<long long>(status.st_size));
+    mapping_.reset();
+    ::shm_unlink(name_.c_str());
+    return false;
+}
+
 void SharedMemoryCameraQueue::WriteFrame(const uint8_t* const planes[3], const int strides[3], const int width,
                                          const int height) {
-    if (!mapping_ || width < 1 || height < 1) return;
+    if (width < 1 || height < 1 || !StillMapped()) return;
     const int halfWidth = width / 2;
     const int lineY = std::min(strides[0], width);
     const int lineU = std::min(strides[1], halfWidth);
@@ -197,12 +241,12 @@ void SharedMemoryCameraQueue::WriteFrame(const uint8_t* const planes[3], const i
 }
 
 void SharedMemoryCameraQueue::SetState(const uint32_t state) {
-    if (!mapping_) return;
+    if (!StillMapped()) return;
     CameraQueueStoreRelease(&header()->state, state);
 }
 
 void SharedMemoryCameraQueue::Close() {
-    if (!mapping_) return;
+    if (!StillMapped()) return;
     SetState(kCameraQueueStopped);
     // Unlinked while still locked, so that no new writer can take the object
     // over only to lose its name; readers keep their view and see "stopped".

@@ -7,6 +7,11 @@
 // object left by a writer that died (the lock went with its process) is taken
 // over. Readers take no lock and never stand in a writer's way.
 //
+// Privacy: the object is owner-only (mode 0600). An existing object is taken
+// over only when this user owns it and nobody else may open it; one of this
+// user that others may open is replaced by a private one, and one of another
+// user is refused.
+//
 // Threads: WriteFrame and SetState run on one thread, the writer's (for the
 // program, CameraRawWriter's thread); Close and the destructor run once that
 // thread no longer touches the queue.
@@ -30,6 +35,7 @@ public:
         Reused,       // an object of the right size that no writer held; re-initialised
         Replaced,     // an object of another size that no writer held; unlinked and made anew
         WriterExists, // another writer holds the name
+        NotOwned,     // the name belongs to another user; refused (logged)
         Failed,       // the system refused (logged with errno)
     };
 
@@ -61,6 +67,9 @@ private:
                             std::unique_ptr<SharedMemoryMapping> mapping);
     CameraQueueHeader* header() const;
     void Initialise();
+    // False (and the mapping released, the name unlinked) when closed or
+    // when the object is now smaller than the mapping.
+    bool StillMapped();
 
     const std::string name_;
     const CameraQueueLayout layout_;

@@ -75,7 +75,8 @@ private:
 
 }  // namespace
 
-std::vector<NalUnitInfo> SplitNalUnits(const uint8_t* buffer, size_t size) {
+std::vector<NalUnitInfo> SplitNalUnits(const uint8_t* buffer, size_t size, bool* tooManyUnits) {
+    if (tooManyUnits != nullptr) *tooManyUnits = false;
     std::vector<NalUnitInfo> units;
     if (buffer == nullptr || size < 4) return units;
 
@@ -102,6 +103,10 @@ std::vector<NalUnitInfo> SplitNalUnits(const uint8_t* buffer, size_t size) {
             hasOpen = false;
             const uint8_t type = GetNalUnitType(buffer[payload]);
             if (type == kH264NalSlice || type == kH264NalIdrSlice || type == kH264NalSps || type == kH264NalPps) {
+                if (units.size() == kH264MaxNalUnitsPerAccessUnit) {
+                    if (tooManyUnits != nullptr) *tooManyUnits = true;
+                    return {};
+                }
                 NalUnitInfo unit;
                 unit.nal_unit_type = type;
                 unit.startCodeOffset = startCode;

@@ -33,10 +33,20 @@ struct NalUnitInfo {
 
 inline uint8_t GetNalUnitType(uint8_t headerByte) { return headerByte & 0x1f; }
 
+// Slices and parameter sets one access unit may hold. A picture of a real
+// stream has one slice or a few (at most one per macroblock row: 68 at
+// 1080p, 135 at 2160p); the decoder spends a few kilobytes on each unit it
+// is handed, so an access unit made of thousands of tiny units would cost
+// memory out of all proportion to its bytes.
+constexpr size_t kH264MaxNalUnitsPerAccessUnit = 256;
+
 // The slices (types 1 and 5) and parameter sets (7 and 8) of an Annex-B
 // buffer, in order. Other units (SEI, AUD, ...) are not listed, but they
-// still end the unit before them.
-std::vector<NalUnitInfo> SplitNalUnits(const uint8_t* buffer, size_t size);
+// still end the unit before them. A buffer with more than
+// kH264MaxNalUnitsPerAccessUnit listed units gives an empty list, found
+// without scanning past the unit that broke the bound, and sets
+// *tooManyUnits when given.
+std::vector<NalUnitInfo> SplitNalUnits(const uint8_t* buffer, size_t size, bool* tooManyUnits = nullptr);
 
 // The SPS and PPS payloads in force for a stream (the latest of each seen).
 struct H264ParameterSets {

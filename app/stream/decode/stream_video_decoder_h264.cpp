@@ -79,6 +79,7 @@ private:
     bool noIdrWarned_ = false;
     bool decodeErrorLogged_ = false;
     bool oversizeLogged_ = false;
+    bool tooManyUnitsLogged_ = false;
 };
 
 AVPixelFormat StreamVideoDecoderH264::DecodeSession::FindHardwareFormat(const AVCodec* codec,
@@ -147,7 +148,19 @@ bool StreamVideoDecoderH264::DecodeSession::Open() {
 void StreamVideoDecoderH264::DecodeSession::Decode(const StreamVideoPacket& packet) {
     const uint8_t* const data = packet.data();
     const size_t size = static_cast<size_t>(packet.size());
-    const std::vector<NalUnitInfo> units = SplitNalUnits(data, size);
+    bool tooManyUnits = false;
+    const std::vector<NalUnitInfo> units = SplitNalUnits(data, size, &tooManyUnits);
+    if (tooManyUnits) {
+        // No real encoder makes such a unit; decoding it would cost memory
+        // out of proportion to its bytes. It is dropped with what depends on it.
+        if (!tooManyUnitsLogged_) {
+            LOG_E("video access unit of %llu bytes holds more than %zu NAL units, dropped",
+                  static_cast<unsigned long long>(size), kH264MaxNalUnitsPerAccessUnit);
+        }
+        tooManyUnitsLogged_ = true;
+        Resynchronise();
+        return;
+    }
     SendAccessUnit(data, size, units);
     // The unit's own parameter sets are in force from here on, whatever
     // became of its slices.

@@ -5,19 +5,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/system/time.h"
 #include "core/tether/tq_log.h"
 #include "parser/command_frame.h"
 #include "parser/command_frame_buffer.h"
 #include "socket/async_socket.h"
 #include "stream_manager.h"
 
-namespace {
-// A reply that finds the output queue full waits this long at most for the
-// reactor to drain it; replies are small, so this only happens with a phone
-// that stopped reading.
-constexpr auto kSendRetryBudget = std::chrono::milliseconds(200);
-constexpr auto kSendRetryPause = std::chrono::milliseconds(1);
-}  // namespace
 
 CommandServer::CommandServer(AsyncReactor* reactor, StreamManager* hub)
     : SingleConnectionServer(reactor, hub, AsyncConneciton::kDefaultReadBufferSize) {}
@@ -29,26 +23,43 @@ CommandServer::~CommandServer() {
 
 bool CommandServer::SendCommand(const std::string& json) {
     const std::string frame = MakeCommandFrame(json);
-    const char* next = frame.data();
-    int left = static_cast<int>(frame.size());
-    const auto deadline = std::chrono::steady_clock::now() + kSendRetryBudget;
-    while (left > 0) {
-        const int taken = Send(next, left);
-        if (taken < 0) break;
-        next += taken;
-        left -= taken;
-        if (left > 0) {
-            if (std::chrono::steady_clock::now() >= deadline) break;
-            std::this_thread::sleep_for(kSendRetryPause);
-        }
-    }
-    if (left > 0) LOG_E("command reply not queued: %d of %d bytes left", left, static_cast<int>(frame.size()));
-    return left == 0;
+    // Nothing waits on the hub's thread: the output queue (40 KiB) holds
+    // hundreds of replies, so one that does not fit means the client has
+    // stopped reading, and the caller drops it.
+    const int taken = Send(frame.data(), static_cast<int>(frame.size()));
+    const bool whole = taken == static_cast<int>(frame.size());
+    if (!whole) LOG_E("command reply not queued: %d of %d bytes taken", taken, static_cast<int>(frame.size()));
+    return whole;
+}
+
+void CommandServer::MarkGreeted() {
+    const uint64_t held = HeldConnectionId();
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    if (held != 0 && held == watchedId_) greeted_ = true;
+}
+
+const char* CommandServer::OverdueReason(const uint64_t nowNs) {
+    const uint64_t held = HeldConnectionId();
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    // A connection adopted a moment ago whose watch has not started yet is
+    // not judged by the old one's.
+    if (held == 0 || held != watchedId_) return nullptr;
+    if (!greeted_ && nowNs - openedAtNs_ >= kHelloTimeoutNs) return "sent no hello in time";
+    if (partialSinceNs_ != 0 && nowNs - partialSinceNs_ >= kFrameStallTimeoutNs) return "stalled in the middle of a frame";
+    return nullptr;
 }
 
 void CommandServer::OnAccept(std::unique_ptr<AsyncSocket> socket) {
     fprintf(stderr, "---------------cmd: connection come in\n");
-    if (AdoptSocket(socket) && frameBuffer_) frameBuffer_->Clear();
+    if (AdoptSocket(socket)) {
+        if (frameBuffer_) frameBuffer_->Clear();
+        const uint64_t id = HeldConnectionId();
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        watchedId_ = id;
+        openedAtNs_ = GetTimeNs();
+        partialSinceNs_ = 0;
+        greeted_ = false;
+    }
     // A socket not taken (a connection is held) closes when it goes out of
     // scope; the hub is told either way and activates the held connection.
     NotifyHub(kStreamEventCommandConnected);
@@ -68,6 +79,16 @@ void CommandServer::OnRead(const char* data, int length) {
         NotifyHub(kStreamEventConnectionLost);
         return;
     }
+    {
+        // A frame must arrive whole soon after it began, however slowly its
+        // bytes trickle in.
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        if (frameBuffer_->held() == 0) {
+            partialSinceNs_ = 0;
+        } else if (partialSinceNs_ == 0 || !texts.empty()) {
+            partialSinceNs_ = GetTimeNs();
+        }
+    }
     for (const std::string& text : texts) {
         fprintf(stderr, "---------------cmd read: %s\n", text.c_str());
         DeliverCommand(text);
@@ -75,5 +96,5 @@ void CommandServer::OnRead(const char* data, int length) {
 }
 
 void CommandServer::DeliverCommand(const std::string& text) {
-    if (hub_ != nullptr) hub_->HandleCommand(text);
+    if (hub_ != nullptr) hub_->HandleCommand(text, HeldConnectionId());
 }

@@ -6,7 +6,9 @@
 // used there only); SendCommand and the rest on the hub's thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "server/single_connection_server.h"
@@ -18,9 +20,21 @@ public:
     CommandServer(AsyncReactor* reactor, StreamManager* hub);
     ~CommandServer() override;
 
-    // Hub thread. Frames json and queues it; false when the connection is
-    // missing or could not take the whole frame.
+    // A client that has not been greeted (its hello answered) this long
+    // after it connected, or that leaves a frame unfinished this long, holds
+    // the one slot for nothing: it is dropped.
+    static constexpr uint64_t kHelloTimeoutNs = 5'000'000'000ull;
+    static constexpr uint64_t kFrameStallTimeoutNs = 5'000'000'000ull;
+
+    // Hub thread. Frames json and queues it, never waiting; false when the
+    // connection is missing or its output queue could not take the whole
+    // frame (a client that does not read its replies).
     bool SendCommand(const std::string& json);
+    // Hub thread: the held connection's hello was answered.
+    void MarkGreeted();
+    // Hub thread: why the held connection should be dropped at time nowNs
+    // (GetTimeNs), or null when it keeps its slot.
+    const char* OverdueReason(uint64_t nowNs);
 
     void OnAccept(std::unique_ptr<AsyncSocket> socket) override;
     void OnRead(const char* data, int length) override;
@@ -32,4 +46,13 @@ protected:
 
 private:
     std::unique_ptr<CommandFrameBuffer> frameBuffer_;  // reactor thread only
+
+    // Guards the watch of the held connection: the reactor thread starts it
+    // at the accept and follows unfinished frames; the hub's thread marks the
+    // greeting and checks the deadlines. A leaf lock.
+    std::mutex watchMutex_;
+    uint64_t watchedId_ = 0;        // the connection the fields below describe
+    uint64_t openedAtNs_ = 0;
+    uint64_t partialSinceNs_ = 0;   // 0: no frame unfinished
+    bool greeted_ = false;
 };

@@ -2,15 +2,20 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
+
 #include "core/tether/tq_log.h"
 #include "socket/async_reactor.h"
 #include "socket/async_socket.h"
 #include "stream_manager.h"
 
 namespace {
+// Ids of adopted connections, process-wide so that no two servers share one.
+std::atomic<uint64_t> s_nextConnectionId{1};
+
 // How long a closing connection may take to write out what is still queued
 // (a reply the phone waits for, such as the answer to its disconnect).
-constexpr int kCloseFlushTimeoutMs = 200;
+constexpr int kCloseFlushTimeoutMs = 0;  // what the socket takes at once: nothing waits on the hub's thread
 }  // namespace
 
 SingleConnectionServer::SingleConnectionServer(AsyncReactor* reactor, StreamManager* hub, int readBufferSize)
@@ -32,6 +37,7 @@ void SingleConnectionServer::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(connectionMutex_);
         closing = std::move(connection_);
+        connectionId_ = 0;
     }
 }
 
@@ -63,6 +69,7 @@ bool SingleConnectionServer::AdoptSocket(std::unique_ptr<AsyncSocket>& socket) {
     if (connection_) return false;
     // Not polled until the hub activates it.
     connection_ = std::make_unique<AsyncConneciton>(std::move(socket), this, readBufferSize_);
+    connectionId_ = s_nextConnectionId.fetch_add(1);
     return true;
 }
 
@@ -94,6 +101,7 @@ void SingleConnectionServer::CloseConnection() {
     {
         std::lock_guard<std::mutex> lock(connectionMutex_);
         closing = std::move(connection_);
+        connectionId_ = 0;
     }
     closing->FlushBlocking(kCloseFlushTimeoutMs);
 }
@@ -116,6 +124,14 @@ void SingleConnectionServer::StopPolling() {
     if (connection != nullptr) connection->SetEvents(0);
 }
 
+uint64_t SingleConnectionServer::HeldConnectionId() {
+    std::lock_guard<std::mutex> lock(connectionMutex_);
+    return connection_ ? connectionId_ : 0;
+}
+
 void SingleConnectionServer::NotifyHub(int event) {
-    if (hub_ != nullptr) hub_->HandleEvent(event);
+    // Reactor thread: the connection reporting is the held one (it leaves the
+    // reactor before it is let go), or, for a socket turned away, the held one
+    // is what the hub activates.
+    if (hub_ != nullptr) hub_->HandleEvent(event, HeldConnectionId());
 }

@@ -48,6 +48,11 @@ public:
     // Hub thread. Queues bytes on the held connection; -1 when none is held.
     int Send(const char* data, int length);
 
+    // Any thread. The id of the held connection (unique in the process, never
+    // reused), 0 when none is held. Reports to the hub carry it, so that one
+    // from a connection that is gone changes nothing.
+    uint64_t HeldConnectionId();
+
     // The listening port; 0 until Listen succeeded.
     uint16_t port() const { return port_; }
 
@@ -84,4 +89,5 @@ private:
     // and empties it.
     std::mutex connectionMutex_;
     std::unique_ptr<AsyncConneciton> connection_;
+    uint64_t connectionId_ = 0;
 };

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "core/system/system_info.h"
+#include "core/system/time.h"
 #include "core/tether/tq_log.h"
 #include "server/audio_receiver_server.h"
 #include "server/command_server.h"
@@ -23,6 +24,7 @@
 namespace {
 
 constexpr int kBeaconIntervalMs = 1000;
+constexpr int kWatchIntervalMs = 250;
 constexpr uint16_t kBeaconSourcePort = 5009;
 constexpr uint16_t kBeaconDestinationPort = 5008;
 // How many ports above the base (video) or above the video port (audio) a
@@ -91,6 +93,7 @@ StreamServer::StreamServer(uint16_t port, AsyncReactor* reactor, StreamManager* 
     : basePort_(port), reactor_(reactor), hub_(hub) {
     localAddresses_ = AnnounceableAddresses();
     beaconTimerId_ = startTimer(kBeaconIntervalMs, Qt::CoarseTimer);
+    watchTimerId_ = startTimer(kWatchIntervalMs, Qt::CoarseTimer);
     if (hub_ != nullptr) {
         QStringList addresses;
         for (const std::string& address : localAddresses_) addresses << QString::fromStdString(address);
@@ -101,6 +104,8 @@ StreamServer::StreamServer(uint16_t port, AsyncReactor* reactor, StreamManager* 
 StreamServer::~StreamServer() {
     if (beaconTimerId_ != 0) killTimer(beaconTimerId_);
     beaconTimerId_ = 0;
+    if (watchTimerId_ != 0) killTimer(watchTimerId_);
+    watchTimerId_ = 0;
     localAddresses_.clear();
     audioServer_.reset();
     videoServer_.reset();
@@ -145,7 +150,10 @@ void StreamServer::Close() {
 }
 
 void StreamServer::SendCommand(const std::string& json) {
-    if (commandServer_) commandServer_->SendCommand(json);
+    if (!commandServer_ || commandServer_->SendCommand(json)) return;
+    // No connection, or one whose client does not read its replies.
+    LOG_W("command client does not take its replies; the connection is dropped");
+    Close();
 }
 
 bool StreamServer::OpenVideoReceiver(bool udp, uint16_t port, const std::string& key, const std::string& hwDecoder,
@@ -155,6 +163,7 @@ bool StreamServer::OpenVideoReceiver(bool udp, uint16_t port, const std::string&
         LOG_E("the P2P media path is not part of this build");
         return false;
     }
+    if (commandServer_) commandServer_->MarkGreeted();
     if (videoServer_) {
         // A repeated hello: the phone connects its media with the key of the
         // latest answer, so the running servers take that key.
@@ -211,6 +220,13 @@ bool StreamServer::OpenAudioReceiver(bool /*udp*/, uint16_t port, const std::str
 
 uint16_t StreamServer::GetAudioPort() { return audioServer_ ? audioServer_->port() : 0; }
 
+bool StreamServer::IsCurrentConnection(uint64_t connection) {
+    if (connection == 0) return true;  // not tagged
+    return (commandServer_ && commandServer_->HeldConnectionId() == connection) ||
+           (videoServer_ && videoServer_->HeldConnectionId() == connection) ||
+           (audioServer_ && audioServer_->HeldConnectionId() == connection);
+}
+
 void StreamServer::Announce() {
     // Read again every round: an adapter that came up or changed its address
     // since the last round is announced at once.
@@ -227,4 +243,11 @@ void StreamServer::Announce() {
 
 void StreamServer::timerEvent(QTimerEvent* event) {
     if (event->timerId() == beaconTimerId_) Announce();
+    if (event->timerId() == watchTimerId_ && commandServer_) {
+        const char* const reason = commandServer_->OverdueReason(GetTimeNs());
+        if (reason != nullptr) {
+            LOG_W("command client on port %d %s; dropped", commandServer_->port(), reason);
+            Close();
+        }
+    }
 }

@@ -41,6 +41,7 @@ public:
     bool OpenAudioReceiver(bool udp, uint16_t port, const std::string& key,
                            const std::vector<StreamAudioSink*>& audioSinks) override;
     uint16_t GetAudioPort() override;
+    bool IsCurrentConnection(uint64_t connection) override;
 
     // Sends the beacon datagrams once; the timer calls it every second. The
     // Android transport, which has no network to announce on, replaces it.
@@ -57,4 +58,5 @@ protected:
     std::unique_ptr<AudioReceiverServer> audioServer_;
     std::vector<std::string> localAddresses_;
     int beaconTimerId_ = 0;
+    int watchTimerId_ = 0;  // drops a command client that holds the slot for nothing
 };

@@ -39,4 +39,6 @@ TEST(CameraQueueLayoutTest, ExtentCountsTheGapBeforeVForOddHeights) {
     EXPECT_EQ(CameraQueueFrameExtent(1440, 2560, 1280, 1280), kCameraQueueFrameCapacity);
     // 32-bit products would wrap to 0 here.
     EXPECT_EQ(CameraQueueFrameExtent(65536, 65536, 0, 0), uint64_t{1} << 32);
+    // Here the 64-bit sum of the three planes would wrap to exactly 0.
+    EXPECT_EQ(CameraQueueFrameExtent(0xFFFFFFFFu, 4, 0xFFFFFFFFu, 0xFFFFFFFCu), UINT64_MAX);
 }

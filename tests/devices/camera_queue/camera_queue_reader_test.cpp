@@ -125,6 +125,9 @@ struct HostileCase {
     uint32_t height;
     uint32_t lineY;
     ReadResult expected;
+    uint32_t width = 16;
+    uint32_t lineU = 8;
+    uint32_t lineV = 8;
 };
 
 TEST(CameraQueueReaderBoundsTest, OffsetsAndSizesOutsideTheMappingAreRefused) {
@@ -136,6 +139,12 @@ TEST(CameraQueueReaderBoundsTest, OffsetsAndSizesOutsideTheMappingAreRefused) {
         {"data offset past the end", 1024, 5000, 4, 16, ReadResult::NotPublished},
         {"picture runs past the end", 1024, 1056, 200, 16, ReadResult::BadRecord},
         {"32-bit size would wrap to 0", 1024, 1056, 65536, 65536, ReadResult::BadRecord},
+        // Each product fits 64 bits; their sum wraps to exactly 0.
+        {"64-bit sum would wrap to 0", 1024, 1056, 0xFFFFFFFFu, 4, ReadResult::BadRecord, 1, 0xFFFFFFFFu,
+         0xFFFFFFFCu},
+        {"every field at its largest", 1024, 1056, 0xFFFFFFFFu, 0xFFFFFFFFu, ReadResult::BadRecord, 0xFFFFFFFFu,
+         0xFFFFFFFFu, 0xFFFFFFFFu},
+        {"data offset at the very end", 1024, 4096, 1, 1, ReadResult::BadRecord, 1, 0, 0},
     };
     for (const HostileCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -145,13 +154,52 @@ TEST(CameraQueueReaderBoundsTest, OffsetsAndSizesOutsideTheMappingAreRefused) {
         const uint32_t header[10] = {1, 1, 0, 2, 64, c.recordOffset1, 2048, 96, c.dataOffset1, 2080};
         for (size_t i = 0; i < 10; ++i) crafted->SetWord(i * 4, header[i]);
         if (uint64_t{c.recordOffset1} + 20 <= kSize) {
-            const uint32_t record[5] = {16, c.height, c.lineY, 8, 8};
+            const uint32_t record[5] = {c.width, c.height, c.lineY, c.lineU, c.lineV};
             for (size_t i = 0; i < 5; ++i) crafted->SetWord(c.recordOffset1 + i * 4, record[i]);
         }
         const auto reader = CameraQueueReader::Open(name.name());
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->Read(nullptr, nullptr), c.expected);
     }
+}
+
+// Someone truncates the object while a reader maps it: touching the pages
+// that are gone would end the reader with SIGBUS.
+TEST_F(CameraQueueReaderTest, ShrunkObjectIsLetGoInsteadOfFaulting) {
+    Write(1, 1280, 720);
+    ASSERT_EQ(reader_->Read(nullptr, nullptr), ReadResult::Frame);
+    for (const size_t size : {size_t{4096}, size_t{0}}) {
+        SCOPED_TRACE(size);
+        ASSERT_TRUE(RawQueueView::Truncate(name_.name(), size));
+        ReadCapture capture;
+        EXPECT_EQ(reader_->Read(Capture, &capture), ReadResult::NoQueue);
+        EXPECT_EQ(capture.width, 0u) << "the callback ran on a shrunk object";
+        EXPECT_EQ(reader_->Refresh(), 0u);
+        EXPECT_EQ(reader_->mappedBytes(), 0u);
+        // A reader opened now maps what is there and reads nothing outside it.
+        const auto again = CameraQueueReader::Open(name_.name());
+        if (again) {
+            EXPECT_NE(again->Read(nullptr, nullptr), ReadResult::Frame);
+        }
+    }
+    // The writer, too, stops instead of faulting on its next frame.
+    Write(2, 1280, 720);
+    writer_.reset();
+}
+
+TEST(CameraQueueReaderBoundsTest, ObjectsOthersMayWriteAreNotOpened) {
+    for (const unsigned mode : {0622u, 0606u, 0666u}) {
+        SCOPED_TRACE(mode);
+        ScopedQueueName name;
+        const auto crafted = RawQueueView::Create(name.name(), 4096);
+        ASSERT_TRUE(crafted);
+        ASSERT_TRUE(RawQueueView::ChangeMode(name.name(), mode));
+        EXPECT_FALSE(CameraQueueReader::Open(name.name()));
+    }
+    ScopedQueueName readable;
+    ASSERT_TRUE(RawQueueView::Create(readable.name(), 4096));
+    ASSERT_TRUE(RawQueueView::ChangeMode(readable.name(), 0644));
+    EXPECT_TRUE(CameraQueueReader::Open(readable.name())) << "others reading does not concern the reader";
 }
 
 TEST(CameraQueueReaderBoundsTest, ObjectsTooSmallOrMissingAreNotOpened) {

@@ -16,6 +16,15 @@ public:
     // Creates (or opens) the object with the given size, writable.
     static std::unique_ptr<RawQueueView> Create(const std::string& name, size_t size);
 
+    // What another program could do to an object by name. Each is false
+    // when the system refuses it (errno tells why: EPERM for a chown
+    // without the right to change owners).
+    static bool ChangeMode(const std::string& name, unsigned mode);
+    static bool ChangeOwner(const std::string& name, unsigned uid);
+    static bool Truncate(const std::string& name, size_t size);
+    // The object's permission bits and owner; false when there is none.
+    static bool OwnerAndMode(const std::string& name, unsigned* uid, unsigned* mode);
+
     ~RawQueueView();
     RawQueueView(const RawQueueView&) = delete;
     RawQueueView& operator=(const RawQueueView&) = delete;

@@ -3,6 +3,9 @@
 // name, and objects left behind by dead writers.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -47,6 +50,11 @@ TEST_F(SharedMemoryCameraQueueTest, NewQueueHasTheExactHeaderAndSize) {
     ASSERT_TRUE(view);
     EXPECT_EQ(view->size(), 16589056u);
     ExpectFreshHeader(*view);
+    unsigned owner = 0;
+    unsigned mode = 0;
+    ASSERT_TRUE(RawQueueView::OwnerAndMode(name_.name(), &owner, &mode));
+    EXPECT_EQ(owner, static_cast<unsigned>(geteuid()));
+    EXPECT_EQ(mode, 0600u) << "only this user may open the frames";
 }
 
 TEST_F(SharedMemoryCameraQueueTest, PaddedStridesArePackedIntoTheSlot) {
@@ -210,6 +218,53 @@ TEST_F(SharedMemoryCameraQueueTest, ObjectOfAnotherSizeIsReplacedWithoutTouching
     // The old object was not resized under its mapping.
     EXPECT_EQ(old->Word(kState), 2u);
     EXPECT_EQ(old->bytes()[4095], 0u);
+}
+
+// Another local user made the object first, of the right size and open to
+// everyone, to read what this program writes into it.
+TEST_F(SharedMemoryCameraQueueTest, ObjectOfAnotherUserIsRefused) {
+    constexpr unsigned kOtherUid = 65534;  // "nobody"
+    const auto planted = RawQueueView::Create(name_.name(), 16589056);
+    ASSERT_TRUE(planted);
+    ASSERT_TRUE(RawQueueView::ChangeMode(name_.name(), 0666));
+    if (geteuid() == kOtherUid || !RawQueueView::ChangeOwner(name_.name(), kOtherUid)) {
+        GTEST_SKIP() << "cannot hand an object to another user here (" << std::strerror(errno)
+                     << "): needs root outside a user namespace";
+    }
+    planted->SetWord(kFrameCounter, 77);
+
+    OpenResult result = OpenResult::Created;
+    EXPECT_FALSE(MakeWriter(kCameraQueueFrameCapacity, &result));
+    EXPECT_EQ(result, OpenResult::NotOwned);
+    // Left as it was: nothing written, nothing re-initialised.
+    EXPECT_EQ(planted->Word(kFrameCounter), 77u);
+    EXPECT_TRUE(name_.Exists());
+}
+
+// This user's own object, but open to others (a process of another user may
+// have it mapped already): frames go into a new private object instead.
+TEST_F(SharedMemoryCameraQueueTest, OwnObjectOpenToOthersIsReplacedByAPrivateOne) {
+    const auto exposed = RawQueueView::Create(name_.name(), 16589056);
+    ASSERT_TRUE(exposed);
+    ASSERT_TRUE(RawQueueView::ChangeMode(name_.name(), 0644));
+
+    OpenResult result = OpenResult::Failed;
+    const auto queue = MakeWriter(kCameraQueueFrameCapacity, &result);
+    ASSERT_TRUE(queue);
+    EXPECT_EQ(result, OpenResult::Replaced);
+    unsigned owner = 0;
+    unsigned mode = 0;
+    ASSERT_TRUE(RawQueueView::OwnerAndMode(name_.name(), &owner, &mode));
+    EXPECT_EQ(mode, 0600u);
+
+    TestPicture picture(16, 16);
+    Write(*queue, picture);
+    const auto current = RawQueueView::Open(name_.name());
+    ASSERT_TRUE(current);
+    EXPECT_EQ(current->Word(kFrameCounter), 1u);
+    // The old mapping never sees a frame.
+    EXPECT_EQ(exposed->Word(kFrameCounter), 0u);
+    EXPECT_EQ(exposed->Word(kState), 0u);
 }
 
 TEST_F(SharedMemoryCameraQueueTest, CloseStopsTheQueueForItsReaders) {

@@ -111,6 +111,39 @@ TEST(H264Split, EdgeCases) {
     }
 }
 
+// An access unit made of many tiny units (00 00 01 65 over and over) would
+// make the decoder spend kilobytes per four bytes received: past the bound
+// the split gives nothing, and says why.
+TEST(H264Split, UnitsPerAccessUnitAreBounded) {
+    const auto repeated = [](const Bytes& unit, size_t times) {
+        Bytes all;
+        for (size_t n = 0; n < times; ++n) all.insert(all.end(), unit.begin(), unit.end());
+        return all;
+    };
+    const Bytes tiny = Cat({kSc3, {0x65}});
+    struct BoundCase {
+        const char* name;
+        Bytes stream;
+        size_t listed;
+        bool tooMany;
+    };
+    const BoundCase cases[] = {
+        {"at the bound", repeated(tiny, kH264MaxNalUnitsPerAccessUnit), kH264MaxNalUnitsPerAccessUnit, false},
+        {"one past the bound", repeated(tiny, kH264MaxNalUnitsPerAccessUnit + 1), 0, true},
+        {"a megabyte of them", repeated(tiny, 1 << 18), 0, true},
+        {"parameter sets count too", Cat({repeated(Cat({kSc4, kSps, kSc4, kPps}), 128), kSc4, kIdr}), 0, true},
+        // Units that are not listed cost the decoder nothing.
+        {"skipped units do not count", Cat({repeated(Cat({kSc3, {0x06, 0x05}}), 4096), kSc4, kIdr}), 1, false},
+    };
+    for (const BoundCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        bool tooMany = !c.tooMany;
+        const std::vector<NalUnitInfo> units = SplitNalUnits(c.stream.data(), c.stream.size(), &tooMany);
+        EXPECT_EQ(units.size(), c.listed);
+        EXPECT_EQ(tooMany, c.tooMany);
+    }
+}
+
 // The scan skips ahead by up to three bytes; over random streams made of
 // the bytes that matter (0, 1, headers, filler) it must find exactly what a
 // byte-by-byte search finds.
@@ -227,11 +260,16 @@ TEST(H264Repack, RefusesARepackBeyondTheBound) {
     H264ParameterSets stored;
     stored.sps.assign(kH264MaxParameterSetSize, 0x67);
     stored.pps.assign(kH264MaxParameterSetSize, 0x68);
+    // More units than a split lists (it stops at kH264MaxNalUnitsPerAccessUnit):
+    // the re-pack has its own bound for a list from anywhere else.
     Bytes stream;
+    std::vector<NalUnitInfo> units;
     const size_t perUnit = 3 * 4 + 2 * kH264MaxParameterSetSize + 1;
-    while (stream.size() / 4 * perUnit <= kH264MaxRepackedSize) stream.insert(stream.end(), {0, 0, 1, 0x65});
-    const AccessUnitLayout layout =
-        MeasureRepackedAccessUnit(stream.data(), stream.size(), Split(stream), stored);
+    while (stream.size() / 4 * perUnit <= kH264MaxRepackedSize) {
+        units.push_back(NalUnitInfo{kH264NalIdrSlice, stream.size(), stream.size() + 3, 1});
+        stream.insert(stream.end(), {0, 0, 1, 0x65});
+    }
+    const AccessUnitLayout layout = MeasureRepackedAccessUnit(stream.data(), stream.size(), units, stored);
     EXPECT_TRUE(layout.tooLarge);
     EXPECT_EQ(layout.repackedSize, 0u);
 }

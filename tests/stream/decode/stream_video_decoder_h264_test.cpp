@@ -278,6 +278,21 @@ TEST_F(DecoderTest, RefusedUnitsSkipToTheNextIdrAndAreLoggedOnce) {
     EXPECT_EQ(CountInLog("Could not send video packet"), 1);
 }
 
+TEST_F(DecoderTest, UnitsOfThousandsOfTinyNalUnitsAreDroppedAndLoggedOnce) {
+    std::vector<H264TestAccessUnit> units = Encode(Frames(12, 5));
+    ASSERT_EQ(units.size(), 12u);
+    // 00 00 01 65 repeated: each one an IDR slice of one byte.
+    std::vector<uint8_t> flood;
+    for (int n = 0; n < 65536; ++n) flood.insert(flood.end(), {0, 0, 1, 0x65});
+    units[2].bytes = flood;
+    units[7].bytes = flood;
+    Start();
+    Push(units);
+    ASSERT_TRUE(sink_.WaitForFrameNumber(11));
+    EXPECT_EQ(sink_.frameNumbers(), (std::vector<int>{0, 1, 5, 6, 10, 11}));
+    EXPECT_EQ(CountInLog("NAL units, dropped"), 1);
+}
+
 TEST_F(DecoderTest, DamagedUnitsDoNotEndDecoding) {
     struct Damage {
         const char* name;

@@ -25,7 +25,8 @@ using servertest::NullVideoSink;
 using servertest::RecordingAudioSink;
 using servertest::ScopedRecordingDecoders;
 
-class HubTest : public testing::Test {
+// The hub with its real decoders (H.264 through libavcodec).
+class HubTestBase : public testing::Test {
 protected:
     void SetUp() override {
         hub_ = std::make_unique<StreamManager>(std::vector<StreamAudioSink*>{&audio_},
@@ -64,11 +65,17 @@ protected:
     }
 
     SettableStreamHost host_;           // outlives the hub
-    ScopedRecordingDecoders decoders_;  // installed before the hub makes decoders, removed after it
     RecordingAudioSink audio_;
     NullVideoSink videoSink_;
     std::unique_ptr<StreamManager> hub_;
     std::unique_ptr<SignalRecorder> signals_;
+};
+
+// The hub whose media servers make recording decoders, which keep what they
+// were given.
+class HubTest : public HubTestBase {
+protected:
+    ScopedRecordingDecoders decoders_;  // installed before SetUp makes the hub, removed after TearDown
 };
 
 }  // namespace zucam::test

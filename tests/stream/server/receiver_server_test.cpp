@@ -302,8 +302,10 @@ TEST(ReceiverServerDestructionTest, DestroyingWhileMediaFlowsStopsAllDeliveryFir
         });
         server.reset();
         stop.store(true);
-        client.Close();
+        // The sending thread uses the socket until it has returned: join it
+        // first. Its sends fail soon, as the server's side is closed.
         phone.join();
+        client.Close();
         ASSERT_TRUE(accepted);
         ASSERT_TRUE(flowing);
         EXPECT_EQ(decoders.log().pushesAfterGone.load(), 0);

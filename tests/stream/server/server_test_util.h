@@ -161,12 +161,17 @@ private:
     std::vector<AudioCall> calls_;
 };
 
-// A video sink that only exists so that media servers make a decoder.
+// A video sink that only exists so that media servers make a decoder; it
+// counts the pictures pushed to it (any thread).
 class NullVideoSink : public StreamVideoSink {
 public:
-    void Push(AVFrame*) override {}
+    void Push(AVFrame*) override { pushes_.fetch_add(1); }
     void ShowBlack() override {}
     void SetFrame(AVFrame*) override {}
+    int pushes() const { return pushes_.load(); }
+
+private:
+    std::atomic<int> pushes_{0};
 };
 
 // What a server reported to the hub and which command texts it read.
@@ -213,6 +218,9 @@ class WatchedCommandServer : public Watched<CommandServer> {
 public:
     WatchedCommandServer(HubLog* log, AsyncReactor* reactor, StreamManager* hub)
         : Watched<CommandServer>(log, reactor, hub), texts_(log) {}
+    // Most derived: out of the reactor before this class's part (and its
+    // DeliverCommand) goes, so a read in flight never sees the vtable change.
+    ~WatchedCommandServer() override { Shutdown(); }
 
 protected:
     void DeliverCommand(const std::string& text) override { texts_->AddText(text); }
