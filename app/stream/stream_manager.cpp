@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMetaObject>
+#include <QTimer>
 #include <QUuid>
 #include <cstdio>
 #include <json/json.h>
@@ -11,6 +12,8 @@
 #include "core/tether/tq_log.h"
 #include "parser/command_json.h"
 #include "recorder/stream_recorder.h"
+#include "adb/adb_program.h"
+#include "server/stream_adb_server.h"
 #include "server/stream_server.h"
 #include "socket/async_reactor.h"
 #include "stream_host.h"
@@ -18,6 +21,11 @@
 namespace {
 
 constexpr uint16_t kWifiBasePort = 10080;
+constexpr uint16_t kAdbBasePort = 11080;
+// A failed start of the Android transport (its port taken, say) is tried
+// again this often, this long apart, before the hub gives up and says so.
+constexpr int kAdbStartRetries = 5;
+constexpr int kAdbStartRetryDelayMs = 1000;
 
 enum StreamCommandType : int {
     kCommandHello = 0,
@@ -81,6 +89,8 @@ void StreamManager::run() {
     // the reactor that polled them.
     receiver_.reset();
     reactor_.reset();
+    delete adbRetryTimer_;  // a timer stops on its own thread
+    adbRetryTimer_ = nullptr;
     delete probe_;
     probe_ = nullptr;
 }
@@ -130,6 +140,8 @@ void StreamManager::VideoResolutionChanged(int width, int height) {
 }
 
 void StreamManager::ReplaceReceiver(std::unique_ptr<StreamReceiver> receiver) {
+    // Another transport (or a new start) ends a pending retry of the Android one.
+    if (adbRetryTimer_ != nullptr) adbRetryTimer_->stop();
     // The old transport closes its sockets before the new one binds its ports.
     receiver_.reset();
     receiver_ = std::move(receiver);
@@ -143,10 +155,40 @@ void StreamManager::StartNetServer() {
 }
 
 void StreamManager::StartAdbServer() {
-    // The Android USB transport comes with the adb wrapper.
+    adbStartRetries_ = 0;
+    TryStartAdbServer();
+}
+
+void StreamManager::TryStartAdbServer() {
+    // The old transport and its adb runs go first; then whatever of our own
+    // adb is left (a stuck client, the server our copy started) is ended.
+    receiver_.reset();
+    TerminateOwnAdbProcesses(OwnAdbProgramPath());
+    ReplaceReceiver(std::make_unique<StreamAdbServer>(kAdbBasePort, reactor_.get(), this));
+    if (receiver_->Start()) {
+        fprintf(stderr, "adb server start success\n");
+        return;
+    }
     fprintf(stderr, "adb server start failed\n");
-    LOG_E("the Android USB transport is not part of this build");
-    emit Error(tr("此版本暂不支持安卓 USB 连接"));
+    // A server that does not listen must not map the phone to a port that
+    // someone else holds.
+    receiver_.reset();
+    TerminateOwnAdbProcesses(OwnAdbProgramPath());
+    if (adbStartRetries_ >= kAdbStartRetries) {
+        LOG_E("adb server start failed %d times; giving up", adbStartRetries_ + 1);
+        emit Error(tr("安卓 USB 连接无法启动：端口 %1 无法监听").arg(kAdbBasePort));
+        return;
+    }
+    ++adbStartRetries_;
+    LOG_W("adb server start failed; retry %d of %d in %d ms", adbStartRetries_, kAdbStartRetries,
+          kAdbStartRetryDelayMs);
+    if (adbRetryTimer_ == nullptr) {
+        // Made here, on the hub's thread, so that it fires there.
+        adbRetryTimer_ = new QTimer(this);
+        adbRetryTimer_->setSingleShot(true);
+        connect(adbRetryTimer_, &QTimer::timeout, this, &StreamManager::TryStartAdbServer);
+    }
+    adbRetryTimer_->start(kAdbStartRetryDelayMs);
 }
 
 void StreamManager::StartIProxyConnection() {
@@ -157,6 +199,7 @@ void StreamManager::StartIProxyConnection() {
 }
 
 void StreamManager::CloseManagerInternal() {
+    if (adbRetryTimer_ != nullptr) adbRetryTimer_->stop();
     std::unique_ptr<StreamReceiver> receiver = std::move(receiver_);
     receiver.reset();
 }

@@ -21,6 +21,7 @@
 #include "stream_receiver.h"
 
 class AsyncReactor;
+class QTimer;
 class StreamAudioSink;
 class StreamAudioSinkCache;
 class StreamHost;
@@ -112,6 +113,8 @@ private:
     void SendReply(const Json::Value& message);
     void CloseChannel();
     void ReplaceReceiver(std::unique_ptr<StreamReceiver> receiver);
+    // One attempt to start the Android transport; a failure schedules the next.
+    void TryStartAdbServer();
 
     void OnProbeFinished(int exitCode);
     void OnProbeError(QProcess::ProcessError error);
@@ -134,4 +137,8 @@ private:
     bool helloSeen_ = false;
     bool disconnectExpected_ = false;
     std::unique_ptr<StreamRecorder> recorder_;
+    // Retries of a failed Android start: the pending one, and how many ran
+    // since the last Start (hub thread).
+    QTimer* adbRetryTimer_ = nullptr;
+    int adbStartRetries_ = 0;
 };
