@@ -1,11 +1,7 @@
 // The P2P stand-in over real UDP on loopback.
 #include <zup2p/zup2p.h>
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +17,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using zucam::phone::HeldUdpPort;
 using zucam::phone::P2pSender;
 
 // Records every listener call; waits on them with a deadline.
@@ -93,28 +90,6 @@ private:
     std::vector<int> numbers_;
 };
 
-// Holds a UDP port so that the library cannot bind it.
-class UdpPortHolder {
-public:
-    UdpPortHolder() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        socklen_t length = sizeof(address);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            port_ = ntohs(address.sin_port);
-        }
-    }
-    ~UdpPortHolder() { close(fd_); }
-    uint16_t port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
-
 TEST(Zup2pTest, BindsAPortAndDeliversWholeMessagesInOrder) {
     RecordingListener listener;
     zu::Zup2p library;
@@ -159,7 +134,7 @@ TEST(Zup2pTest, ListensOnlyToTheFirstPeerAndRefusesMalformedDatagrams) {
 }
 
 TEST(Zup2pTest, AFailedBindFailsInitAndLeavesNothingRunning) {
-    UdpPortHolder held;
+    HeldUdpPort held;
     ASSERT_NE(held.port(), 0);
     RecordingListener listener;
     zu::Zup2p library;

@@ -90,4 +90,16 @@ bool P2pSender::sendMessage(std::string_view message, size_t fragmentBytes) {
     return sendDatagrams(fragment(message, fragmentBytes));
 }
 
+HeldUdpPort::HeldUdpPort() {
+    socket_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof(address);
+    if (socket_.valid() && bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+        getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port_ = ntohs(address.sin_port);
+    }
+}
+
 }  // namespace zucam::phone

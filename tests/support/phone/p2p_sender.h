@@ -47,4 +47,15 @@ private:
     std::string lastError_;
 };
 
+// Holds a UDP port on all addresses so that a P2P library cannot bind it.
+class HeldUdpPort {
+public:
+    HeldUdpPort();
+    uint16_t port() const { return port_; }  // 0 when nothing could be held
+
+private:
+    UniqueFd socket_;
+    uint16_t port_ = 0;
+};
+
 }  // namespace zucam::phone
