@@ -10,6 +10,7 @@
 
 #include "audio_sink/stream_audio_sink_cache.h"
 #include "core/tether/tq_log.h"
+#include "iproxy/stream_iproxy_connection.h"
 #include "parser/command_json.h"
 #include "recorder/stream_recorder.h"
 #include "adb/adb_program.h"
@@ -26,6 +27,7 @@ constexpr uint16_t kAdbBasePort = 11080;
 // again this often, this long apart, before the hub gives up and says so.
 constexpr int kAdbStartRetries = 5;
 constexpr int kAdbStartRetryDelayMs = 1000;
+constexpr uint16_t kIosPhoneCommandPort = 10080;
 
 enum StreamCommandType : int {
     kCommandHello = 0,
@@ -192,10 +194,8 @@ void StreamManager::TryStartAdbServer() {
 }
 
 void StreamManager::StartIProxyConnection() {
-    // The iOS USB transport comes with the usbmuxd connection.
-    fprintf(stderr, "iproxy start failed\n");
-    LOG_E("the iOS USB transport is not part of this build");
-    emit Error(tr("此版本暂不支持苹果 USB 连接"));
+    ReplaceReceiver(std::make_unique<StreamIProxyConnection>(kIosPhoneCommandPort, reactor_.get(), this));
+    fprintf(stderr, receiver_->Start() ? "iproxy start success\n" : "iproxy start failed\n");
 }
 
 void StreamManager::CloseManagerInternal() {
@@ -311,6 +311,12 @@ bool StreamManager::HandleHello(Json::Value data) {
     if (udp) reply["udpPort"] = videoPort;
     if (audioPort != 0) reply["audio_port"] = audioPort;
     SendReply(ReplyEnvelope(reply));
+    // A failed send closes the receiver at once, and with it this phone
+    // connection (helloSeen_ cleared): a closed connection is not announced.
+    if (!helloSeen_) {
+        LOG_E("hello reply not sent; the connection is closed");
+        return true;
+    }
 
     disconnectExpected_ = false;
     emit OnNewConnection(QString::fromStdString(name), fps, width, height);

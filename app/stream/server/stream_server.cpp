@@ -16,6 +16,7 @@
 #include "core/system/system_info.h"
 #include "core/system/time.h"
 #include "core/tether/tq_log.h"
+#include "p2p/zup2p_connection.h"
 #include "server/audio_receiver_server.h"
 #include "server/command_server.h"
 #include "server/receiver_server.h"
@@ -107,6 +108,7 @@ StreamServer::~StreamServer() {
     if (watchTimerId_ != 0) killTimer(watchTimerId_);
     watchTimerId_ = 0;
     localAddresses_.clear();
+    p2pConnection_.reset();
     audioServer_.reset();
     videoServer_.reset();
     commandServer_.reset();
@@ -146,6 +148,7 @@ void StreamServer::Close() {
         audioServer_->CloseConnection();
         audioServer_.reset();
     }
+    p2pConnection_.reset();
     if (hub_ != nullptr) hub_->HandleEvent(kStreamEventReceiverClosed);
 }
 
@@ -160,8 +163,13 @@ bool StreamServer::OpenVideoReceiver(bool udp, uint16_t port, const std::string&
                                      const std::vector<StreamAudioSink*>& audioSinks,
                                      const std::vector<StreamVideoSink*>& videoSinks) {
     if (udp) {
-        LOG_E("the P2P media path is not part of this build");
-        return false;
+        // The old library stops (and frees its port) before the new one binds.
+        p2pConnection_.reset();
+        auto connection = std::make_unique<Zup2pConnection>(key, hwDecoder, hub_, audioSinks, videoSinks);
+        // Without a running library there is no port to announce: the hello fails.
+        if (!connection->Init(port)) return false;
+        p2pConnection_ = std::move(connection);
+        return true;
     }
     if (commandServer_) commandServer_->MarkGreeted();
     if (videoServer_) {
@@ -191,7 +199,10 @@ bool StreamServer::OpenVideoReceiver(bool udp, uint16_t port, const std::string&
     return false;
 }
 
-uint16_t StreamServer::GetVideoPort() { return videoServer_ ? videoServer_->port() : 0; }
+uint16_t StreamServer::GetVideoPort() {
+    if (p2pConnection_) return static_cast<uint16_t>(p2pConnection_->BindPort());
+    return videoServer_ ? videoServer_->port() : 0;
+}
 
 bool StreamServer::OpenAudioReceiver(bool /*udp*/, uint16_t port, const std::string& key,
                                      const std::vector<StreamAudioSink*>& audioSinks) {

@@ -19,6 +19,7 @@ class AudioReceiverServer;
 class CommandServer;
 class ReceiverServer;
 class StreamManager;
+class Zup2pConnection;
 
 class StreamServer : public QObject, public StreamReceiver {
     Q_OBJECT
@@ -56,6 +57,7 @@ protected:
     std::unique_ptr<CommandServer> commandServer_;
     std::unique_ptr<ReceiverServer> videoServer_;
     std::unique_ptr<AudioReceiverServer> audioServer_;
+    std::unique_ptr<Zup2pConnection> p2pConnection_;  // the media path of a hello with "udpPort"
     std::vector<std::string> localAddresses_;
     int beaconTimerId_ = 0;
     int watchTimerId_ = 0;  // drops a command client that holds the slot for nothing

@@ -274,8 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ClosingCase{"RecordOfUnknownKind", "{\"type\":5,\"data\":{\"type\":3}}"},
                     ClosingCase{"PictureOfUnknownKind", "{\"type\":7,\"data\":{\"type\":2}}"},
                     ClosingCase{"SoundWithStringKind", "{\"type\":8,\"data\":{\"type\":\"on\"}}"},
-                    ClosingCase{"HelloWithPortOutOfRange", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":70000}}"},
-                    ClosingCase{"HelloOverP2p", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":5000}}"}),
+                    ClosingCase{"HelloWithPortOutOfRange", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":70000}}"}),
     [](const testing::TestParamInfo<ClosingCase>& param) { return std::string(param.param.name); });
 
 TEST_F(HubTest, OversizedFrameEndsTheConnection) {

@@ -12,6 +12,8 @@ SignalRecorder::SignalRecorder(StreamManager* hub) {
     const auto queued = Qt::QueuedConnection;
     connect(hub, &StreamManager::ShowLocalIpAddr, this, [this](QStringList a) { record("ShowLocalIpAddr", {a}); },
             queued);
+    connect(hub, &StreamManager::UsbDeviceList, this, [this](QStringList d) { record("UsbDeviceList", {d}); },
+            queued);
     connect(hub, &StreamManager::OnNewConnection, this,
             [this](QString n, int f, int w, int h) { record("OnNewConnection", {n, f, w, h}); }, queued);
     connect(hub, &StreamManager::OnDisconnected, this, [this] { record("OnDisconnected", {}); }, queued);

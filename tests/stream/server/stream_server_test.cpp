@@ -77,8 +77,12 @@ TEST_F(StreamServerTest, GivenPortIsTriedOnceOnly) {
     EXPECT_EQ(server_->GetAudioPort(), base_ + 5);
 }
 
-TEST_F(StreamServerTest, P2pMediaIsNotOffered) {
-    EXPECT_FALSE(server_->OpenVideoReceiver(true, 40000, "k", std::string(), {}, {}));
+TEST_F(StreamServerTest, P2pMediaAnnounceTheLibrarysPortAndNoAudio) {
+    ASSERT_TRUE(server_->OpenVideoReceiver(true, 40000, "k", std::string(), {}, {}));
+    EXPECT_NE(server_->GetVideoPort(), 0);
+    EXPECT_NE(server_->GetVideoPort(), 40000) << "the phone's port is not the library's";
+    EXPECT_FALSE(server_->OpenAudioReceiver(false, 0, "k", {}));
+    server_->Close();
     EXPECT_EQ(server_->GetVideoPort(), 0);
 }
 

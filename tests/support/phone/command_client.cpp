@@ -18,12 +18,12 @@ Millis remaining(Clock::time_point deadline) {
 }
 
 // A port member: an integer (not a string, not a fraction) in 1..65535.
-std::optional<uint16_t> portMember(const Json::Value& data, const char* name) {
+std::optional<uint16_t> portMember(const Json::Value& data, const char* name, bool zeroAllowed = false) {
     const Json::Value& value = data[name];
     if (value.type() != Json::intValue && value.type() != Json::uintValue) return std::nullopt;
     if (!value.isInt64()) return std::nullopt;
     const Json::Int64 port = value.asInt64();
-    if (port < 1 || port > 65535) return std::nullopt;
+    if (port < (zeroAllowed ? 0 : 1) || port > 65535) return std::nullopt;
     return static_cast<uint16_t>(port);
 }
 
@@ -167,7 +167,8 @@ std::optional<HelloReply> CommandClient::ParseHelloReply(const Json::Value& mess
 
     HelloReply reply;
     reply.message = message;
-    const auto videoPort = portMember(data, "port");
+    // 0 over iOS USB, where the program connects out to the phone's port.
+    const auto videoPort = portMember(data, "port", true);
     if (!videoPort) return reject("has no valid port");
     reply.videoPort = *videoPort;
     if (!data["key"].isString()) return reject("has no key text");

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 
 #include "support/phone/frame_codec.h"
@@ -54,6 +55,7 @@ public:
     static constexpr Millis kDefaultTimeout{3000};
 
     bool connect(const std::string& host, uint16_t port, Millis timeout = kDefaultTimeout);
+    bool adopt(UniqueFd socket) { return stream_.adopt(std::move(socket)); }
     bool isOpen() const { return stream_.isOpen(); }
     void close() { stream_.close(); }
 

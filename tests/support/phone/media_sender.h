@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,7 @@ public:
     static constexpr Millis kDefaultTimeout{3000};
 
     bool connect(const std::string& host, uint16_t port, Millis timeout = kDefaultTimeout);
+    bool adopt(UniqueFd socket) { return stream_.adopt(std::move(socket)); }
     bool isOpen() const { return stream_.isOpen(); }
     void close() { stream_.close(); }
 

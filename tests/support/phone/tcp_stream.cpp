@@ -69,6 +69,17 @@ bool TcpStream::connect(const std::string& host, uint16_t port, Millis timeout) 
     return true;
 }
 
+bool TcpStream::adopt(UniqueFd socket) {
+    close();
+    if (!socket.valid()) return fail("adopt: no socket");
+    ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL, 0) | O_NONBLOCK);
+    const int one = 1;
+    ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    socket_ = std::move(socket);
+    lastError_.clear();
+    return true;
+}
+
 bool TcpStream::sendAll(std::string_view bytes, Millis timeout) {
     if (!socket_.valid()) return fail("send: not connected");
     const auto deadline = Clock::now() + timeout;

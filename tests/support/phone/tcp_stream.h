@@ -25,6 +25,9 @@ public:
 
     // host is a dotted IPv4 address; no name look-up.
     bool connect(const std::string& host, uint16_t port, Millis timeout);
+    // Takes over an accepted connection (the phone's side when the program
+    // connects to the phone, as over iOS USB).
+    bool adopt(UniqueFd socket);
     bool isOpen() const { return socket_.valid(); }
 
     // Sends every byte, waiting at most timeout in total for the peer to

@@ -188,7 +188,7 @@ TEST(PhoneStandInHelloReply, ShapesThatAreAcceptedOrRefused) {
         {helloReplyText(""), true},  // no audio server
         {helloReplyText(R"(,"udpPort":40000)"), true},
         {R"({"type":0,"version":"1.0","data":{"port":"10081","key":"k"}})", false},
-        {R"({"type":0,"version":"1.0","data":{"port":0,"key":"k"}})", false},
+        {R"({"type":0,"version":"1.0","data":{"port":0,"key":"k"}})", true},  // the iOS USB reply
         {R"({"type":0,"version":"1.0","data":{"port":65536,"key":"k"}})", false},
         {R"({"type":0,"version":"1.0","data":{"port":10081.5,"key":"k"}})", false},
         {R"({"type":0,"version":"1.0","data":{"port":10081}})", false},
