@@ -69,6 +69,8 @@ bool VideoEncoder::Encode(AVFrame* frame) {
         return true;
     }
     // libx264 needs strictly increasing time stamps.
+    // The decoder's picture type would force key frames on the encoder.
+    input->pict_type = AV_PICTURE_TYPE_NONE;
     const int64_t wanted = input->pts;
     const int64_t last = lastPts_.load();
     if (input->pts <= last) input->pts = last + 1;
