@@ -203,6 +203,7 @@ bool FFmpegRecorder::Start(const std::string& filePath) {
         return false;
     }
     headerWritten_ = true;
+    lastVideoTs_ = INT64_MIN;
 
     videoQueue_ = std::make_unique<FrameQueue>(kVideoQueueFrames);
     audioQueue_ = std::make_unique<FrameQueue>(kAudioQueueFrames);
@@ -261,8 +262,8 @@ void FFmpegRecorder::Stop() {
     if (!failed_) audioEncoder_->Flush(videoEnd);
     mutex_lock(&muxerMutex_);
     if (heldVideo_ != nullptr && !failed_) {
-        heldVideo_->duration = kLastFrameDurationUs;
-        av_packet_rescale_ts(heldVideo_, kMicroseconds, videoStream_->time_base);
+        heldVideo_->duration = std::max<int64_t>(1, av_rescale_q(kLastFrameDurationUs, kMicroseconds,
+                                                                  videoStream_->time_base));
         heldVideo_->stream_index = videoStream_->index;
         WriteLocked(heldVideo_, "the last picture");
     }
@@ -399,12 +400,16 @@ bool FFmpegRecorder::WriteLocked(AVPacket* packet, const char* what) {
 
 bool FFmpegRecorder::WriteVideoPacket(AVPacket* packet) {
     if (failed_) return false;
-    packet->dts = packet->pts;
     bool written = true;
     mutex_lock(&muxerMutex_);
+    // In the stream's time base, strictly increasing: two pictures closer
+    // than one tick of the muxer's clock must not share a time stamp.
+    int64_t ts = av_rescale_q(packet->pts, kMicroseconds, videoStream_->time_base);
+    if (ts <= lastVideoTs_) ts = lastVideoTs_ + 1;
+    lastVideoTs_ = ts;
+    packet->pts = packet->dts = ts;
     if (heldVideo_ != nullptr) {
-        heldVideo_->duration = packet->pts - heldVideo_->pts;
-        av_packet_rescale_ts(heldVideo_, kMicroseconds, videoStream_->time_base);
+        heldVideo_->duration = ts - heldVideo_->pts;
         heldVideo_->stream_index = videoStream_->index;
         written = WriteLocked(heldVideo_, "a picture");
         av_packet_free(&heldVideo_);

@@ -145,6 +145,7 @@ private:
     // is written one packet late, with its exact duration.
     mutex_t muxerMutex_;
     AVPacket* heldVideo_ = nullptr;
+    int64_t lastVideoTs_ = 0;  // stream time base, last picture written or held
 
     // Monotonic microseconds of the first picture; -1 before it.
     std::atomic<int64_t> firstFrameUs_{-1};
