@@ -14,6 +14,7 @@
 #include "stream/server/server_test_util.h"
 #include "stream_manager.h"
 #include "support/phone/phone_standin.h"
+#include "video_sink/ffmpeg_handles.h"
 #include "video_sink/stream_video_sink_cache_impl.h"
 #include "zucam.h"
 
@@ -100,7 +101,7 @@ protected:
 
 TEST_F(HubRecordingTest, ThePhonesRecordCommandRecordsTheStream) {
     StreamFor(90);
-    ASSERT_TRUE(servertest::WaitUntil([&] { return cache_->CloneFront() != nullptr; }));
+    ASSERT_TRUE(servertest::WaitUntil([&] { return AVFramePtr(cache_->CloneFront()) != nullptr; }));
     ASSERT_TRUE(phone_->command().sendCommand(phone::CommandType::Record, TypeData(1)));
     ASSERT_TRUE(signals_->waitFor("RecordStartSuccess"));
     ASSERT_TRUE(signals_->waitFor("RecordDurationChanged", 5000, 30));
@@ -115,7 +116,7 @@ TEST_F(HubRecordingTest, ThePhonesRecordCommandRecordsTheStream) {
 
 TEST_F(HubRecordingTest, AStopAfterCloseManagerStillFinalisesTheFile) {
     StreamFor(60);
-    ASSERT_TRUE(servertest::WaitUntil([&] { return cache_->CloneFront() != nullptr; }));
+    ASSERT_TRUE(servertest::WaitUntil([&] { return AVFramePtr(cache_->CloneFront()) != nullptr; }));
     hub_->StartRecord();
     ASSERT_TRUE(signals_->waitFor("RecordStartSuccess"));
     ASSERT_TRUE(signals_->waitFor("RecordDurationChanged", 5000, 30));

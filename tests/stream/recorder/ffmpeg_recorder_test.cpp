@@ -207,7 +207,7 @@ protected:
 
     std::unique_ptr<FFmpegRecorder> StartRecording() {
         feeders_->Start();
-        EXPECT_TRUE(WaitFor([&] { return video_->CloneFront() != nullptr; }, std::chrono::seconds(2)));
+        EXPECT_TRUE(WaitFor([&] { return AVFramePtr(video_->CloneFront()) != nullptr; }, std::chrono::seconds(2)));
         auto recorder = std::make_unique<FFmpegRecorder>(audio_.get(), video_.get(), events_);
         EXPECT_TRUE(recorder->Start(path_));
         return recorder;
