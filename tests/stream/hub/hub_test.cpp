@@ -230,8 +230,9 @@ TEST_F(HubTest, RecordRepliesCarryTheRequestedStateAndTheFlags) {
     reply = phone.readMessage();
     ASSERT_TRUE(reply.has_value());
     EXPECT_TRUE((*reply)["data"]["state"].asBool());
-    // This build has no MP4 recorder: the request fails visibly, and the
-    // write test left nothing behind.
+    // This hub has no recorder video cache, so there is no picture to
+    // record: the request fails visibly, and the write test left nothing
+    // behind.
     ASSERT_TRUE(signals_->waitFor("RecordStartFailed"));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 0);
 }

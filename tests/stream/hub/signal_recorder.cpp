@@ -25,6 +25,9 @@ SignalRecorder::SignalRecorder(StreamManager* hub) {
     connect(hub, &StreamManager::RecordStartSuccess, this, [this] { record("RecordStartSuccess", {}); }, queued);
     connect(hub, &StreamManager::RecordStartFailed, this, [this](QString e) { record("RecordStartFailed", {e}); },
             queued);
+    connect(hub, &StreamManager::RecordInterrupt, this, [this] { record("RecordInterrupt", {}); }, queued);
+    connect(hub, &StreamManager::RecordDurationChanged, this,
+            [this](qlonglong ms) { record("RecordDurationChanged", {ms}); }, queued);
     connect(hub, &StreamManager::RecordStoped, this, [this](QString p) { record("RecordStoped", {p}); }, queued);
     connect(hub, &StreamManager::OnSwitchVideoTransport, this,
             [this](bool t) { record("OnSwitchVideoTransport", {t}); }, queued);

@@ -1,0 +1,141 @@
+// Recording through the hub: the phone's record command and the window's
+// record slot, with the phone stand-in's decoded pattern in the recorder
+// cache.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <json/json.h>
+#include <thread>
+
+#include "audio_sink/stream_audio_sink_cache.h"
+#include "signal_recorder.h"
+#include "stream/server/server_test_util.h"
+#include "stream_manager.h"
+#include "support/phone/phone_standin.h"
+#include "video_sink/ffmpeg_handles.h"
+#include "video_sink/stream_video_sink_cache_impl.h"
+#include "zucam.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace zucam::test {
+namespace {
+
+constexpr uint16_t kPort = 10080;
+
+Json::Value TypeData(int type) {
+    Json::Value data(Json::objectValue);
+    data["type"] = type;
+    return data;
+}
+
+// The real decoder feeds the recorder cache directly (standing in for the
+// render output), so the file holds the stand-in's pattern.
+class HubRecordingTest : public testing::Test {
+protected:
+    void SetUp() override {
+        cache_ = StreamVideoSinkCacheImpl::Create(2);
+        cache_->enabled = true;
+        hub_ = std::make_unique<StreamManager>(std::vector<StreamAudioSink*>{},
+                                               std::vector<StreamVideoSink*>{cache_.get()}, cache_.get());
+        signals_ = std::make_unique<SignalRecorder>(hub_.get());
+        hub_->Start(kStreamTransportWifi);
+        ASSERT_TRUE(signals_->waitFor("ShowLocalIpAddr"));
+        phone::StandInOptions options;
+        options.paced = true;
+        for (int attempt = 0; attempt < 50 && !phone_; ++attempt) {
+            auto phone = std::make_unique<phone::PhoneStandIn>(options);
+            if (phone->connectWifi(kPort, "Pixel", 30, 320, 240)) phone_ = std::move(phone);
+            else QThread::msleep(20);
+        }
+        ASSERT_TRUE(phone_);
+        // After the event loop ran: the settings load with the first events.
+        zucamApp()->saveDir = folder_.path();
+    }
+    void TearDown() override {
+        StopStreaming();
+        phone_.reset();
+        signals_.reset();
+        hub_.reset();
+    }
+    void StreamFor(int frames) {
+        videoThread_ = std::thread([this, frames] { phone_->streamVideo(frames); });
+        audioThread_ = std::thread([this, frames] { phone_->streamAudio(frames * 33 / 40); });
+    }
+    void StopStreaming() {
+        if (videoThread_.joinable()) videoThread_.join();
+        if (audioThread_.joinable()) audioThread_.join();
+    }
+    // Streams, pictures of the file and its start offsets.
+    void CheckFile(const QString& path) {
+        AVFormatContext* input = nullptr;
+        ASSERT_EQ(avformat_open_input(&input, path.toUtf8().constData(), nullptr, nullptr), 0);
+        ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
+        ASSERT_EQ(input->nb_streams, 2u);
+        EXPECT_EQ(input->streams[0]->codecpar->codec_id, AV_CODEC_ID_H264);
+        EXPECT_EQ(input->streams[0]->codecpar->width, 320);
+        EXPECT_EQ(input->streams[1]->codecpar->codec_id, AV_CODEC_ID_AAC);
+        AVPacket* packet = av_packet_alloc();
+        int pictures = 0;
+        while (av_read_frame(input, packet) >= 0) {
+            if (packet->stream_index == 0) ++pictures;
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        avformat_close_input(&input);
+        EXPECT_GT(pictures, 20);
+    }
+
+    QTemporaryDir folder_;
+    std::unique_ptr<StreamVideoSinkCache> cache_;
+    std::unique_ptr<StreamManager> hub_;
+    std::unique_ptr<SignalRecorder> signals_;
+    std::unique_ptr<phone::PhoneStandIn> phone_;
+    std::thread videoThread_;
+    std::thread audioThread_;
+};
+
+TEST_F(HubRecordingTest, ThePhonesRecordCommandRecordsTheStream) {
+    StreamFor(90);
+    ASSERT_TRUE(servertest::WaitUntil([&] { return AVFramePtr(cache_->CloneFront()) != nullptr; }));
+    ASSERT_TRUE(phone_->command().sendCommand(phone::CommandType::Record, TypeData(1)));
+    ASSERT_TRUE(signals_->waitFor("RecordStartSuccess"));
+    ASSERT_TRUE(signals_->waitFor("RecordDurationChanged", 5000, 30));
+    ASSERT_TRUE(phone_->command().sendCommand(phone::CommandType::Record, TypeData(2)));
+    ASSERT_TRUE(phone_->command().sendCommand(phone::CommandType::Record, TypeData(0)));
+    ASSERT_TRUE(signals_->waitFor("RecordStoped"));
+    const QString path = signals_->last("RecordStoped")[0].toString();
+    EXPECT_TRUE(QRegularExpression("/ZuCam_recoder\\[\\d{14}\\]\\.mp4$").match(path).hasMatch()) << path.toStdString();
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
+    CheckFile(path);
+}
+
+TEST_F(HubRecordingTest, AStopAfterCloseManagerStillFinalisesTheFile) {
+    StreamFor(60);
+    ASSERT_TRUE(servertest::WaitUntil([&] { return AVFramePtr(cache_->CloneFront()) != nullptr; }));
+    hub_->StartRecord();
+    ASSERT_TRUE(signals_->waitFor("RecordStartSuccess"));
+    ASSERT_TRUE(signals_->waitFor("RecordDurationChanged", 5000, 30));
+    StopStreaming();
+    hub_->CloseManager();
+    hub_->StopRecord();
+    ASSERT_TRUE(signals_->waitFor("RecordStoped"));
+    CheckFile(signals_->last("RecordStoped")[0].toString());
+}
+
+TEST_F(HubRecordingTest, WithoutAPictureTheStartFailsAndLeavesNoFile) {
+    hub_->StartRecord();
+    ASSERT_TRUE(signals_->waitFor("RecordStartFailed"));
+    EXPECT_EQ(signals_->last("RecordStartFailed")[0].toString(), QString::fromUtf8("录制失败"));
+    EXPECT_TRUE(QDir(folder_.path()).entryList(QDir::Files).isEmpty());
+    hub_->StopRecord();
+    signals_->settle(200);
+    EXPECT_EQ(signals_->count("RecordStoped"), 0);
+}
+
+}  // namespace
+}  // namespace zucam::test
