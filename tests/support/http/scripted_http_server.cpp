@@ -136,13 +136,21 @@ void ScriptedHttpServer::serve(int fd) {
 }
 
 RawHttpResult RawHttpExchange(uint16_t port, const std::string& requestText, std::chrono::milliseconds timeout) {
+    return RawHttpExchange("127.0.0.1", port, requestText, timeout);
+}
+
+RawHttpResult RawHttpExchange(const std::string& host, uint16_t port, const std::string& requestText,
+                              std::chrono::milliseconds timeout) {
     RawHttpResult result;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return result;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        ::close(fd);
+        return result;
+    }
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         ::close(fd);
         return result;

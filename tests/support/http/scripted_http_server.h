@@ -86,5 +86,8 @@ struct RawHttpResult {
 // closes or timeout passes (the body is what follows the head).
 RawHttpResult RawHttpExchange(uint16_t port, const std::string& requestText,
                               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// The same towards another IPv4 address of this machine ("127.0.0.2", say).
+RawHttpResult RawHttpExchange(const std::string& host, uint16_t port, const std::string& requestText,
+                              std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 }  // namespace zucam::test
