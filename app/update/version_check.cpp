@@ -51,7 +51,8 @@ VersionCheck::VersionCheck(tq::ConfigStore* config, UpdatePrompter* prompter, Cl
 void VersionCheck::HandleReply(const tq::Value& reply, bool manual) {
     const tq::ValueMap map = reply.toMap();
     if (!map.contains("errcode") || map["errcode"].toInt(-1) != 0) {
-        LOG_W("version check: no answer from the host (errcode %d)", map["errcode"].toInt(-1));
+        LOG_W("version check: no answer from the host (errcode %d): %s", map["errcode"].toInt(-1),
+              map["error"].toStdString().c_str());
         if (manual) prompter_->ShowCheckFailed();
         return;
     }
