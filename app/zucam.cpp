@@ -58,6 +58,7 @@ void ZuCam::loadConfig() {
     playAudio = tq::GetConfig<bool>(config, "cfg_play_audio", false, true);
     useHardwareRender = tq::GetConfig<bool>(config, "cfg_use_hardware_render", false, true);
     configLoaded_ = true;
+    publishHubState();
 }
 
 void ZuCam::saveConfig() {
@@ -78,6 +79,39 @@ void ZuCam::saveConfig() {
 void ZuCam::setDeviceName(const QString& name) {
     deviceName = name;
     mirrorToUiValue("zucam_device_name", deviceName);
+}
+
+void ZuCam::setSaveDir(const QString& folder) {
+    saveDir = folder;
+    publishHubState();
+}
+
+void ZuCam::publishHubState() {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    hubState_.saveDir = saveDir;
+    hubState_.videoTransport = videoTransport;
+    hubState_.openVmic = openVmic;
+    hubState_.audioDriverInstalled = audioDriverInstalled;
+}
+
+QString ZuCam::RecordingFolder() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.saveDir;
+}
+
+bool ZuCam::VideoTransportOn() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.videoTransport;
+}
+
+bool ZuCam::VirtualMicOpen() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.openVmic;
+}
+
+bool ZuCam::AudioDriverInstalled() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.audioDriverInstalled;
 }
 
 void ZuCam::updateVolume(int level) {
