@@ -82,6 +82,8 @@ ZuResponse runTransfer(const QUrl& url, const ZuTransferLimits& limits, TimeoutK
     });
     QObject::connect(reply, &QNetworkReply::readyRead, drain);
     QObject::connect(reply, &QNetworkReply::downloadProgress, [&](qint64 received, qint64 total) {
+        // An error page's body is no progress of the file.
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) return;
         progress = total > 0 ? double(received) / double(total) : 0.0;
         if (progress > 1.0) progress = 1.0;
         report();
