@@ -6,6 +6,13 @@
 
 #include "core/qss/qss_manager.h"
 #include "core/tether/tq_config.h"
+#include "download-dialog.h"
+#include "new-version-update-dialog.h"
+#include "version_check.h"
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
 #include "core/tether/tq_log.h"
 #include "core/values/value_qt.h"
 #include "resources/resource_bundle.h"
@@ -155,3 +162,51 @@ void ZuCam::onReceivedMessage(quint32 instanceId, QByteArray message) {
     mainWindow->show();
     mainWindow->activateWindow();
 }
+
+namespace {
+
+const char kProductSite[] = "https://www.zucam.example/";
+
+// The version check's answers as the user sees them, over the main window.
+class DialogUpdatePrompter : public UpdatePrompter {
+public:
+    explicit DialogUpdatePrompter(QWidget* window) : window_(window) {}
+    void ShowVersionError() override {
+        QMessageBox::information(window_, QObject::tr("提示"), QObject::tr("版本错误"), QObject::tr("确定"));
+    }
+    void ShowCheckFailed() override {
+        QMessageBox::information(window_, QObject::tr("提示"), QObject::tr("检查更新失败，请检查网络后重试"),
+                                 QObject::tr("确定"));
+    }
+    void ShowUpToDate(const QString& appVersion) override {
+        const QString text = QObject::tr("当前版本 %1\n请上官网查看最新版本 ").arg(appVersion) + QUrl(kProductSite).host();
+        const int chosen = QMessageBox::information(window_, "提示", text, QObject::tr("去官网看看"), QObject::tr("确定"),
+                                                    QString(), 0, 1);
+        if (chosen == 0) QDesktopServices::openUrl(QUrl(kProductSite));
+    }
+    int OfferUpdate(const QString& appVersion, const QString& newVersion, const QString& brief) override {
+        NewVersionUpdateDialog dialog(appVersion, newVersion, brief, window_);
+        return dialog.exec();
+    }
+    void StartDownload(const QString& url) override { (new DownloadDialog(url, nullptr))->show(); }
+
+private:
+    QWidget* window_;
+};
+
+}  // namespace
+
+void ZuCam::requestVersionCheck(bool manual) {
+    QPointer<ZuCam> application(this);
+    g_cd->call("Trevane", 311, tq::Value(), [application, manual](const tq::Value& reply) {
+        if (application) application->onVersionCheckReply(reply, manual);
+    });
+}
+
+void ZuCam::onVersionCheckReply(const tq::Value& reply, bool manual) {
+    DialogUpdatePrompter prompter(mainWindow);
+    VersionCheck(g_cd->config, &prompter, [] { return QDateTime::currentMSecsSinceEpoch() / 1000; })
+        .HandleReply(reply, manual);
+}
+
+bool ZuCam::parseVersion(const std::string& text, uint64_t* number) { return ParseVersion(text, number); }

@@ -14,6 +14,7 @@
 
 #include "core/single_application/single_application_wrapper.h"
 #include "stream_host.h"
+#include "tether/value.h"
 
 class ZuCam : public SingleApplicationWrapper, public StreamHost {
     Q_OBJECT
@@ -38,6 +39,13 @@ public:
     // callback calls it). Handed to the main window's "UpdateVolumn" slot on
     // the GUI thread, so it never races the window's destruction.
     void updateVolume(int level);
+
+    // Asks Trevane (command 311) for version information; the answer is
+    // decided on the GUI thread (offer, hold back, ignore; manual: always an
+    // answer). manual: the user asked.
+    void requestVersionCheck(bool manual);
+    void onVersionCheckReply(const tq::Value& reply, bool manual);
+    static bool parseVersion(const std::string& text, uint64_t* number);
 
     double dpiScale = 1.0;
     QPointer<QWidget> mainWindow;

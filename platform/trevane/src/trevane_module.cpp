@@ -1,5 +1,7 @@
 #include "trevane/trevane_module.h"
 
+#include "trevane/version_info.h"
+
 #include <memory>
 #include <string>
 
@@ -12,6 +14,10 @@ tq::Value TrevaneModule::handle(int command, const tq::Value& param, tq::ReplyFu
         if (param.toPointer() == nullptr) return tq::Value(false);
         framed_.fetch_add(1, std::memory_order_relaxed);
         return tq::Value(true);
+    }
+    if (command == kVersionInfoCommand && g_cd != nullptr && g_cd->appInfo != nullptr) {
+        StartVersionInfoRequest(VersionQueryFromAppInfo(*g_cd->appInfo), std::move(reply));
+        return tq::Value();
     }
     tq::ValueMap answer;
     answer["errcode"] = tq::Value(-1);

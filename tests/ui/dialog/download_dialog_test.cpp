@@ -1,0 +1,116 @@
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "download-dialog.h"
+#include "support/http/scripted_http_server.h"
+#include "support/tether_environment.h"
+
+using namespace std::chrono_literals;
+using zucam::test::HttpPeer;
+using zucam::test::HttpRequestHead;
+using zucam::test::ScriptedHttpServer;
+
+namespace {
+
+class DownloadDialogTest : public testing::Test {
+protected:
+    template <typename T>
+    T* child(QDialog* dialog, const char* name) {
+        T* widget = dialog->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QString savePath() const { return dir.path() + "/installer.exe"; }
+    zucam::test::TetherEnvironment tether;
+    QTemporaryDir dir;
+};
+
+TEST_F(DownloadDialogTest, ShowsTheFormAndNoKeyClosesIt) {
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.pause(20s); });
+    QPointer<DownloadDialog> dialog = new DownloadDialog(QString::fromStdString(server.url("/i")), nullptr, savePath());
+    dialog->show();
+    EXPECT_EQ(child<QProgressBar>(dialog, "progressBar")->value(), 24);
+    EXPECT_EQ(child<QLabel>(dialog, "label_downloading")->text(), "正在下载");
+    EXPECT_FALSE(child<QPushButton>(dialog, "pushButton_open_site")->isVisible());
+    for (const int key : {int(Qt::Key_Escape), int(Qt::Key_Return), int(Qt::Key_Space)}) {
+        QTest::keyClick(dialog.data(), Qt::Key(key));
+    }
+    QTest::qWait(50);
+    ASSERT_FALSE(dialog.isNull());
+    EXPECT_TRUE(dialog->isVisible());
+    QElapsedTimer clock;
+    clock.start();
+    child<QPushButton>(dialog, "pushButton_download_cancel")->click();  // cancels, waits, closes, deletes
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }, 5000));
+}
+
+TEST_F(DownloadDialogTest, DeletingMidDownloadWaitsForTheThreadBriefly) {
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) {
+        peer.send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nab");
+        peer.pause(20s);
+    });
+    auto* dialog = new DownloadDialog(QString::fromStdString(server.url("/i")), nullptr, savePath());
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    delete dialog;  // the thread must not outlive it while it can still call it
+    EXPECT_LT(clock.elapsed(), 1000);
+    QTest::qWait(200);
+}
+
+TEST_F(DownloadDialogTest, NotFoundShowsTheDownloadErrorAndTheSiteButton) {
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(404, "gone"); });
+    QPointer<DownloadDialog> dialog = new DownloadDialog(QString::fromStdString(server.url("/i")), nullptr, savePath());
+    dialog->show();
+    auto* label = child<QLabel>(dialog, "label_downloading");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == DownloadDialog::kDownloadErrorText; }, 10000));
+    EXPECT_EQ(label->styleSheet(), "color:red;");
+    EXPECT_EQ(child<QProgressBar>(dialog, "progressBar")->value(), 24);  // an error page is no progress
+    EXPECT_TRUE(child<QPushButton>(dialog, "pushButton_open_site")->isVisible());
+    EXPECT_FALSE(child<QPushButton>(dialog, "pushButton_download_minimize")->isVisible());
+    delete dialog;
+}
+
+TEST_F(DownloadDialogTest, ACancelAfterTheLastByteStartsNoUpdater) {
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.pause(20s); });
+    QPointer<DownloadDialog> dialog = new DownloadDialog(QString::fromStdString(server.url("/i")), nullptr, savePath());
+    // The completion is already queued when the user's cancel is handled.
+    QMetaObject::invokeMethod(dialog, "OnDownloadCompleted", Qt::QueuedConnection, Q_ARG(QString, savePath()));
+    child<QPushButton>(dialog, "pushButton_download_cancel")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }, 5000));
+    // A hand-off attempt would have logged the missing updater.
+    EXPECT_EQ(zucam::test::CountInLog("copy updaer error"), 0);
+}
+
+TEST_F(DownloadDialogTest, CompletedDownloadWithoutAnUpdaterShowsTheStartError) {
+    // The test program's folder holds no "updater".
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, "installer bytes"); });
+    QPointer<DownloadDialog> dialog = new DownloadDialog(QString::fromStdString(server.url("/i")), nullptr, savePath());
+    auto* label = child<QLabel>(dialog, "label_downloading");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == DownloadDialog::kInstallErrorText; }, 10000));
+    EXPECT_EQ(child<QProgressBar>(dialog, "progressBar")->value(), 100);
+    EXPECT_EQ(zucam::test::CountInLog("copy updaer error"), 1);
+    delete dialog;
+}
+
+// Saves what the dialog looks like when ZUCAM_SHOT_DIR names a folder.
+TEST_F(DownloadDialogTest, Screenshot) {
+    const QString shots = qEnvironmentVariable("ZUCAM_SHOT_DIR");
+    if (shots.isEmpty()) GTEST_SKIP() << "set ZUCAM_SHOT_DIR to save screenshots";
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(404, "gone"); });
+    DownloadDialog* dialog = new DownloadDialog(QString::fromStdString(server.url("/i")), nullptr, savePath());
+    dialog->resize(420, 140);
+    dialog->show();
+    EXPECT_TRUE(dialog->grab().save(shots + "/download-dialog-downloading.png"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->findChild<QPushButton*>("pushButton_open_site")->isVisible(); }, 10000));
+    EXPECT_TRUE(dialog->grab().save(shots + "/download-dialog-error.png"));
+    delete dialog;
+}
+
+}  // namespace
