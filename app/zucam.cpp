@@ -4,9 +4,13 @@
 #include <QDir>
 #include <QHostInfo>
 
+#include "core/qss/qss_manager.h"
 #include "core/tether/tq_config.h"
 #include "core/tether/tq_log.h"
 #include "core/values/value_qt.h"
+#include "resources/resource_bundle.h"
+#include "trevane/trevane_module.h"
+#include "ui/main-window.h"
 
 namespace {
 
@@ -26,12 +30,15 @@ void mirrorToUiValue(const char* key, const QString& text) {
 }  // namespace
 
 ZuCam::ZuCam(int& argc, char** argv) : SingleApplicationWrapper(argc, argv) {
+    InitResourceBundle();
     connect(this, &SingleApplication::receivedMessage, this, &ZuCam::onReceivedMessage);
     // A secondary instance never enters the event loop, so this never runs there.
     QMetaObject::invokeMethod(this, "Initialize", Qt::QueuedConnection);
 }
 
 ZuCam::~ZuCam() {
+    // The window stops its producers before its sinks go; then the settings.
+    delete mainWindow.data();
     saveConfig();
 }
 
@@ -58,6 +65,7 @@ void ZuCam::loadConfig() {
     playAudio = tq::GetConfig<bool>(config, "cfg_play_audio", false, true);
     useHardwareRender = tq::GetConfig<bool>(config, "cfg_use_hardware_render", false, true);
     configLoaded_ = true;
+    publishHubState();
 }
 
 void ZuCam::saveConfig() {
@@ -80,6 +88,39 @@ void ZuCam::setDeviceName(const QString& name) {
     mirrorToUiValue("zucam_device_name", deviceName);
 }
 
+void ZuCam::setSaveDir(const QString& folder) {
+    saveDir = folder;
+    publishHubState();
+}
+
+void ZuCam::publishHubState() {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    hubState_.saveDir = saveDir;
+    hubState_.videoTransport = videoTransport;
+    hubState_.openVmic = openVmic;
+    hubState_.audioDriverInstalled = audioDriverInstalled;
+}
+
+QString ZuCam::RecordingFolder() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.saveDir;
+}
+
+bool ZuCam::VideoTransportOn() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.videoTransport;
+}
+
+bool ZuCam::VirtualMicOpen() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.openVmic;
+}
+
+bool ZuCam::AudioDriverInstalled() const {
+    std::lock_guard<std::mutex> lock(hubStateMutex_);
+    return hubState_.audioDriverInstalled;
+}
+
 void ZuCam::updateVolume(int level) {
     // Queued to the GUI thread, where the window pointer may be read; the
     // call is dropped when the application object is gone.
@@ -94,9 +135,23 @@ void ZuCam::updateVolume(int level) {
 void ZuCam::Initialize() {
     loadConfig();
     LOG_I("settings loaded from %s", g_cd->config->filePath().c_str());
+    dpiScale = dpiScaleFactor();
+    trevane::RegisterTrevaneLibrary();
+    const char* const modules[] = {trevane::kLibraryName};
+    LOG_E("----> loaded modules count=%d", tq::LoadModules(modules, 1, true));
+
+    mainWindow = new MainWindow;
+    if (!mainWindow) {
+        QCoreApplication::exit(1);
+        return;
+    }
+    mainWindow->show();
 }
 
 void ZuCam::onReceivedMessage(quint32 instanceId, QByteArray message) {
     qDebug() << "message from instance" << instanceId << message;
-    if (message.contains("show")) LOG_I("another start asked to show the main window");
+    if (!message.contains("show") || !mainWindow) return;
+    if (mainWindow->isMinimized()) mainWindow->showNormal();
+    mainWindow->show();
+    mainWindow->activateWindow();
 }

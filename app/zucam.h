@@ -10,10 +10,12 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <mutex>
 
 #include "core/single_application/single_application_wrapper.h"
+#include "stream_host.h"
 
-class ZuCam : public SingleApplicationWrapper {
+class ZuCam : public SingleApplicationWrapper, public StreamHost {
     Q_OBJECT
 
 public:
@@ -53,13 +55,35 @@ public:
     bool videoTransport = true;
     bool audioDriverInstalled = false;
 
+    // Stores the folder of recordings and screenshots.
+    void setSaveDir(const QString& folder);
+
+    // What the stream hubs read on their threads: a copy of saveDir,
+    // videoTransport, openVmic and audioDriverInstalled that the GUI thread
+    // refreshes whenever one of them changes through ZuCam.
+    QString RecordingFolder() const override;
+    bool VideoTransportOn() const override;
+    bool VirtualMicOpen() const override;
+    bool AudioDriverInstalled() const override;
+
 public slots:
     // Queued from the constructor: runs on the first turn of the event loop.
     void Initialize();
     void onReceivedMessage(quint32 instanceId, QByteArray message);
 
 private:
+    // GUI thread: copies the fields the hubs read into hubState_.
+    void publishHubState();
+
     bool configLoaded_ = false;
+    struct HubState {
+        QString saveDir;
+        bool videoTransport = true;
+        bool openVmic = false;
+        bool audioDriverInstalled = false;
+    };
+    mutable std::mutex hubStateMutex_;  // guards hubState_
+    HubState hubState_;
 };
 
 // The application instance as ZuCam, or null when the application object is

@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+# The libraries include one another in one direction (fails fast, before any build).
+python3 scripts/check-layers.py
 scripts/build.sh release
 scripts/build.sh asan
 

@@ -13,7 +13,7 @@
 #include "recorder/stream_recorder.h"
 #include "server/stream_server.h"
 #include "socket/async_reactor.h"
-#include "zucam.h"
+#include "stream_host.h"
 
 namespace {
 
@@ -54,8 +54,9 @@ bool ReadPort(const Json::Value& data, const char* member, int* port) {
 
 StreamManager::StreamManager(const std::vector<StreamAudioSink*>& audioSinks,
                              const std::vector<StreamVideoSink*>& videoSinks,
-                             StreamVideoSinkCache* recorderVideoCache)
-    : recorderAudioCache_(StreamAudioSinkCache::Create(48000, 2, 200, StreamAudioSinkCache::kSampleTypeFloat)),
+                             StreamVideoSinkCache* recorderVideoCache, const StreamHost* host)
+    : host_(host),
+      recorderAudioCache_(StreamAudioSinkCache::Create(48000, 2, 200, StreamAudioSinkCache::kSampleTypeFloat)),
       audioSinks_(audioSinks),
       videoSinks_(videoSinks),
       recorderVideoCache_(recorderVideoCache),
@@ -291,11 +292,10 @@ bool StreamManager::HandleRecord(Json::Value data) {
     }
     // On the hub's thread StartRecord and StopRecord ran at once: "state" is
     // the requested state; the outcome follows as a signal.
-    const ZuCam* app = zucamApp();
     data["state"] = state;
-    data["vstate"] = app != nullptr && app->videoTransport;
-    data["astate"] = app != nullptr && app->openVmic;
-    data["ainstall"] = app != nullptr && app->audioDriverInstalled;
+    data["vstate"] = host_ != nullptr && host_->VideoTransportOn();
+    data["astate"] = host_ != nullptr && host_->VirtualMicOpen();
+    data["ainstall"] = host_ != nullptr && host_->AudioDriverInstalled();
     SendReply(ReplyEnvelope(data));
     return true;
 }
@@ -324,8 +324,7 @@ void StreamManager::AnswerDeviceName() {
 
 void StreamManager::StartRecordInternal() {
     if (!receiver_ || recorder_) return;
-    const ZuCam* app = zucamApp();
-    const QString folder = app != nullptr ? app->saveDir : QString();
+    const QString folder = host_ != nullptr ? host_->RecordingFolder() : QString();
     if (folder.isEmpty() || !QFile::exists(folder)) {
         emit RecordStartFailed(tr("输出目录不存在，请前往设置页面重新设置"));
         return;

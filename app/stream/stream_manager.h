@@ -23,6 +23,7 @@
 class AsyncReactor;
 class StreamAudioSink;
 class StreamAudioSinkCache;
+class StreamHost;
 class StreamRecorder;
 class StreamVideoSink;
 class StreamVideoSinkCache;
@@ -35,8 +36,11 @@ class StreamManager : public QThread {
     Q_OBJECT
 
 public:
+    // host (borrowed, outlives the hub) answers the settings that replies and
+    // recordings need; without one there is no save folder and every flag is
+    // false.
     StreamManager(const std::vector<StreamAudioSink*>& audioSinks, const std::vector<StreamVideoSink*>& videoSinks,
-                  StreamVideoSinkCache* recorderVideoCache);
+                  StreamVideoSinkCache* recorderVideoCache, const StreamHost* host = nullptr);
     ~StreamManager() override;
 
     // Any thread.
@@ -109,6 +113,7 @@ private:
     void OnProbeFinished(int exitCode);
     void OnProbeError(QProcess::ProcessError error);
 
+    const StreamHost* const host_;
     int transport_ = kStreamTransportWifi;
     QString deviceName_;
     // The recorder's audio (48,000 Hz stereo float, 200 ms); last in

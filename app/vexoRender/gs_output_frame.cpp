@@ -1,7 +1,7 @@
 #include "gs_output_frame.h"
 
 #include "core/tether/tq_log.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink.h"
 
 GsOutputFrame::GsOutputFrame(GsScene* scene, uint32_t width, uint32_t height, int outputFormat,

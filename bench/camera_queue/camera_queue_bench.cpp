@@ -19,7 +19,7 @@
 #include "devices/camera_queue/camera_queue_layout.h"
 #include "devices/camera_queue/camera_raw_writer.h"
 #include "devices/camera_queue/shared_memory_camera_queue.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

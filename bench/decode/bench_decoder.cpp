@@ -32,7 +32,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
-#include "decode/ffmpeg_decode_handles.h"
+#include "ffmpeg_handles.h"
 #include "decode/stream_video_decoder_h264.h"
 #include "decode/yuv420p_converter.h"
 #include "h264_test_stream.h"
@@ -113,7 +113,7 @@ void BareDecode(benchmark::State& state, StreamKind kind, Threading threading, i
         return;
     }
     PacketPtr packet(av_packet_alloc());
-    FramePtr picture(av_frame_alloc());
+    AVFramePtr picture(av_frame_alloc());
     size_t next = 0;
     int64_t pictures = 0;
     for (auto _ : state) {
@@ -195,8 +195,8 @@ void Latency(benchmark::State& state, StreamKind kind, Threading threading, int 
     SetStreamLabel(state, units);
 }
 
-FramePtr GreyPicture(AVPixelFormat format) {
-    FramePtr picture(av_frame_alloc());
+AVFramePtr GreyPicture(AVPixelFormat format) {
+    AVFramePtr picture(av_frame_alloc());
     picture->format = format;
     picture->width = 1920;
     picture->height = 1080;
@@ -208,23 +208,23 @@ FramePtr GreyPicture(AVPixelFormat format) {
 }
 
 void Convert(benchmark::State& state, AVPixelFormat format) {
-    const FramePtr picture = GreyPicture(format);
+    const AVFramePtr picture = GreyPicture(format);
     Yuv420pConverter converter;
     if (!converter.Convert(*picture)) {
         state.SkipWithError("conversion failed");
         return;
     }
     for (auto _ : state) {
-        FramePtr converted = converter.Convert(*picture);
+        AVFramePtr converted = converter.Convert(*picture);
         benchmark::DoNotOptimize(converted.get());
     }
 }
 
 // The same bytes copied plane by plane into a fresh YUV420P frame.
 void CopyBaseline(benchmark::State& state, AVPixelFormat format) {
-    const FramePtr picture = GreyPicture(format);
+    const AVFramePtr picture = GreyPicture(format);
     for (auto _ : state) {
-        FramePtr copy(av_frame_alloc());
+        AVFramePtr copy(av_frame_alloc());
         copy->format = AV_PIX_FMT_YUV420P;
         copy->width = picture->width;
         copy->height = picture->height;

@@ -12,7 +12,7 @@
 
 #include "devices/driver_sink/driver_frame_packer.h"
 #include "devices/driver_sink/stream_video_sink_driver.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

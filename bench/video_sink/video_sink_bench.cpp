@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink_sw_impl.h"
 
 namespace {

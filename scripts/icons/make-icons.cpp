@@ -1,7 +1,7 @@
 // Draws every image of the main window's resource bundle as a flat icon in
 // the theme colour and writes them as PNG files (twice the logical size, so
 // they stay sharp on scaled screens). Run by scripts/make-icons.sh; the
-// images it writes are committed under app/ui/resources/image/.
+// images it writes are committed under app/resources/image/.
 //
 //   make-icons <output folder>
 #include <QDir>

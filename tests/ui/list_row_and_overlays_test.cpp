@@ -5,10 +5,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "widgets/plain-text.h"
-#include "widgets/rotate-label.h"
-#include "widgets/show-mask-widget.h"
-#include "widgets/usb-listview-item.h"
+#include "ui/widgets/plain-text.h"
+#include "ui/widgets/rotate-label.h"
+#include "ui/widgets/show-mask-widget.h"
+#include "ui/widgets/usb-listview-item.h"
 #include "zucam.h"
 
 namespace {

@@ -10,7 +10,7 @@ extern "C" {
 }
 
 #include "video_sink/stream_video_sink_gl.h"
-#include "widgets/opengl-widget.h"
+#include "ui/widgets/opengl-widget.h"
 
 namespace {
 

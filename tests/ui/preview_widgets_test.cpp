@@ -9,8 +9,8 @@ extern "C" {
 
 #include "video_sink/stream_video_sink_gl.h"
 #include "video_sink/stream_video_sink_sw.h"
-#include "widgets/opengl-widget.h"
-#include "widgets/painter-widget.h"
+#include "ui/widgets/opengl-widget.h"
+#include "ui/widgets/painter-widget.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 #include "audio_sink/stream_audio_sink_cache.h"
 #include "core/tether/tq_log.h"
 #include "virtual_mic_audio_cache.h"
-#include "zucam.h"
 
 namespace {
 
@@ -28,13 +27,6 @@ RtAudio::Api PreferredApi() {
 
 }  // namespace
 
-std::shared_ptr<VirtaulAudioDeviceManager> VirtaulAudioDeviceManager::Create() {
-    Options options;
-    const ZuCam* const app = zucamApp();
-    options.playThrough = app != nullptr && app->playAudio;
-    return Create(std::move(options));
-}
-
 std::shared_ptr<VirtaulAudioDeviceManager> VirtaulAudioDeviceManager::Create(Options options) {
     auto manager = std::make_shared<VirtaulAudioDeviceManager>(std::move(options));
     if (!manager->Open()) return nullptr;
@@ -42,13 +34,7 @@ std::shared_ptr<VirtaulAudioDeviceManager> VirtaulAudioDeviceManager::Create(Opt
 }
 
 VirtaulAudioDeviceManager::VirtaulAudioDeviceManager(Options options)
-    : options_(std::move(options)), cache_(options_.cache != nullptr ? options_.cache : GetVirtualMicAudioCache()) {
-    if (!options_.levelReport) {
-        options_.levelReport = [](int level) {
-            if (ZuCam* const app = zucamApp()) app->updateVolume(level);
-        };
-    }
-}
+    : options_(std::move(options)), cache_(options_.cache != nullptr ? options_.cache : GetVirtualMicAudioCache()) {}
 
 VirtaulAudioDeviceManager::~VirtaulAudioDeviceManager() {
     // The stream goes first, so no callback runs while the link closes.
@@ -155,7 +141,7 @@ void VirtaulAudioDeviceManager::ForwardReports() {
     const uint64_t periods = periods_.load(std::memory_order_acquire);
     if (periods != reportedPeriods_) {
         reportedPeriods_ = periods;
-        options_.levelReport(level_.load(std::memory_order_relaxed));
+        if (options_.levelReport) options_.levelReport(level_.load(std::memory_order_relaxed));
     }
     const uint64_t pending = pending_.load(std::memory_order_relaxed);
     if (pending != reportedPending_) {

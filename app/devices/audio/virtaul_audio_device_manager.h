@@ -34,22 +34,21 @@ public:
     struct Options {
         StreamAudioSinkCache* cache = nullptr;  // borrowed; null: the process-wide cache
         std::string linkPath;                   // empty: AudioDeviceLink::DefaultPath()
-        // Play the microphone on the speakers too. Read from the application's
-        // settings by Create().
+        // Play the microphone on the speakers too (the "cfg_play_audio"
+        // setting, handed in by the application).
         bool playThrough = false;
         // False: no RtAudio stream; the owner drives OnAudioCallback itself.
         bool runStream = true;
-        // Gets each new level on the owner's thread; empty: the application's
-        // updateVolume.
+        // Gets each new level on the owner's thread, never on the audio
+        // thread; empty: levels are only kept (lastLevel).
         std::function<void(int)> levelReport;
         // How often the level is forwarded.
         int reportIntervalMs = 40;
     };
 
-    // The manager for the application: the process-wide cache, the default
-    // link, play-through from the settings. Null when the driver's link is
-    // missing or no output stream can be opened.
-    static std::shared_ptr<VirtaulAudioDeviceManager> Create();
+    // An opened manager; null when the driver's link is missing or no output
+    // stream can be opened. The application passes the process-wide cache,
+    // the default link, its play-through setting and its level relay.
     static std::shared_ptr<VirtaulAudioDeviceManager> Create(Options options);
 
     explicit VirtaulAudioDeviceManager(Options options);

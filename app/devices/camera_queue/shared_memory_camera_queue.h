@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "devices/camera_queue.h"
+#include "video_sink/camera_queue.h"
 #include "devices/camera_queue/camera_queue_layout.h"
 
 class SharedMemoryMapping;

@@ -16,7 +16,7 @@
 
 #include "devices/driver_sink/camera_driver_port.h"
 #include "devices/driver_sink/driver_frame_packer.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink.h"
 
 class StreamVideoSinkDriver final : public StreamVideoSink, public QThread {

@@ -11,7 +11,7 @@ extern "C" {
 
 #include "core/tether/tq_log.h"
 #include "ffmpeg_color.h"
-#include "decode/ffmpeg_decode_handles.h"
+#include "ffmpeg_handles.h"
 #include "decode/h264_annexb.h"
 #include "decode/yuv420p_converter.h"
 #include "parser/stream_packet.h"
@@ -69,8 +69,8 @@ private:
     CodecContextPtr codec_;
     BufferRefPtr hwDevice_;
     AVPixelFormat hwFormat_ = AV_PIX_FMT_NONE;
-    FramePtr picture_;
-    FramePtr transferred_;
+    AVFramePtr picture_;
+    AVFramePtr transferred_;
     Yuv420pConverter converter_;
 
     H264ParameterSets parameterSets_;
@@ -231,7 +231,7 @@ void StreamVideoDecoderH264::DecodeSession::HandOn(AVFrame* picture) {
         }
         source = transferred_.get();
     }
-    const FramePtr frame = converter_.Convert(*source);
+    const AVFramePtr frame = converter_.Convert(*source);
     if (!frame) return;
     for (StreamVideoSink* sink : owner_.sinks_) sink->Push(frame.get());
 

@@ -16,11 +16,11 @@ constexpr int64_t kFastBilinear = SWS_FAST_BILINEAR;
 
 AVColorRange Yuv420pConverter::RealRange(const AVFrame& picture) { return RealRangeOf(picture); }
 
-FramePtr Yuv420pConverter::Convert(const AVFrame& picture) {
+AVFramePtr Yuv420pConverter::Convert(const AVFrame& picture) {
     const AVColorRange range = RealRange(picture);
     const int sourceFormat = PlainTwinOf(picture.format);
     if (sourceFormat == AV_PIX_FMT_YUV420P) {
-        FramePtr same(av_frame_clone(&picture));
+        AVFramePtr same(av_frame_clone(&picture));
         if (!same) return nullptr;
         same->format = AV_PIX_FMT_YUV420P;
         same->color_range = range;
@@ -29,7 +29,7 @@ FramePtr Yuv420pConverter::Convert(const AVFrame& picture) {
 
     if (!ContextFits(picture, sourceFormat) && !RebuildContext(picture, sourceFormat)) return nullptr;
 
-    FramePtr converted(av_frame_alloc());
+    AVFramePtr converted(av_frame_alloc());
     if (!converted) return nullptr;
     converted->format = AV_PIX_FMT_YUV420P;
     converted->width = picture.width;

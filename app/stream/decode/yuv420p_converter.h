@@ -9,7 +9,7 @@
 // Used by one decoder thread; not thread-safe.
 #pragma once
 
-#include "decode/ffmpeg_decode_handles.h"
+#include "ffmpeg_handles.h"
 
 class Yuv420pConverter {
 public:
@@ -20,7 +20,7 @@ public:
     // A new YUV420P frame for the picture, tagged with its real range (never
     // unspecified); null when it cannot be converted. The first failure is
     // logged, later ones are not.
-    FramePtr Convert(const AVFrame& picture);
+    AVFramePtr Convert(const AVFrame& picture);
 
     // The colour range a picture really has: full for a JPEG tag or a YUVJ
     // format, limited otherwise (unspecified counts as limited).
@@ -30,7 +30,7 @@ private:
     bool ContextFits(const AVFrame& picture, int sourceFormat) const;
     bool RebuildContext(const AVFrame& picture, int sourceFormat);
 
-    ScalerPtr context_;
+    SwsContextPtr context_;
     int lastFormat_ = -1;
     int lastWidth_ = 0;
     int lastHeight_ = 0;

@@ -7,7 +7,7 @@
 #include <QMutex>
 #include <memory>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 class LatestFrameSlot {
 public:

@@ -1,7 +1,7 @@
 // Black pictures for sinks that blank their output when a stream ends.
 #pragma once
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 // A new YUV420P frame of reference's width and height, black: Y 0 and U, V
 // 128 in every byte of every plane line, tagged full range so that Y 0 is

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ffmpeg_color.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 struct RgbaContext {
     SwsContextPtr context;            // null when building failed

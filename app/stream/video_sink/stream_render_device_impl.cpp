@@ -1,6 +1,6 @@
 #include "video_sink/stream_render_device_impl.h"
 
-#include "devices/camera_queue.h"
+#include "video_sink/camera_queue.h"
 #include "video_sink/make_black_frame.h"
 #include "video_sink/yuv420p_check.h"
 

@@ -25,8 +25,3 @@ public:
     // atomic for that reason. False after construction.
     std::atomic<bool> enabled{false};
 };
-
-// The recorder's frame cache, which users of this header reach through
-// StreamVideoSinkCache*. Its header includes this one back; #pragma once
-// makes either order of inclusion define the base first.
-#include "video_sink/stream_video_sink_cache.h"

@@ -9,7 +9,7 @@
 #include <deque>
 #include <memory>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink_cache.h"
 
 class StreamVideoSinkCacheImpl final : public StreamVideoSinkCache {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/latest_frame_slot.h"
 #include "video_sink/stream_video_sink_gl.h"
 

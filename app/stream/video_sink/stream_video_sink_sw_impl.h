@@ -12,7 +12,7 @@
 #include <QMutex>
 #include <memory>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink_sw.h"
 
 class StreamVideoSinkSwImpl final : public StreamVideoSinkSw {

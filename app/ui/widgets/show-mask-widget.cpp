@@ -2,13 +2,13 @@
 
 #include <QTimerEvent>
 
-#include "ui/form-style.h"
+#include "core/qss/qss_manager.h"
 #include "ui_show-mask-widget.h"
 #include "zucam.h"
 
 ShowMaskWidget::ShowMaskWidget(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::ShowMaskWidget>()) {
     ui->setupUi(this);
-    ApplyFormStyleSheet(this, ":/qss/parts/show_mask_widget.css");
+    (new QssManager(this))->loadQss(":/qss/parts/show_mask_widget.css");
     ui->label_mask_note->setWordWrap(true);
     timerId_ = startTimer(kCheckIntervalMs, Qt::CoarseTimer);
 }

@@ -4,8 +4,8 @@
 #include <QCursor>
 #include <QHelpEvent>
 
-#include "ui/form-style.h"
-#include "widgets/plain-text.h"
+#include "core/qss/qss_manager.h"
+#include "ui/widgets/plain-text.h"
 #include "ui_usb-listview-item.h"
 
 const char* const USBListViewItem::kUntrustedNameHint = "设备名获取失败，请在手机上选择信任此设备。";
@@ -14,7 +14,7 @@ USBListViewItem::USBListViewItem(QWidget* parent) : QWidget(parent), ui(std::mak
     ui->setupUi(this);
     // The device name comes from the phone: never rich text.
     ui->label_name->setTextFormat(Qt::PlainText);
-    ApplyFormStyleSheet(this, ":/qss/parts/usb-listview-item.qss");
+    (new QssManager(this))->loadQss(":/qss/parts/usb-listview-item.qss");
     ui->pushButton_error->installEventFilter(this);
 }
 

@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "widgets/usb-device-entry.h"
+#include "ui/widgets/usb-device-entry.h"
 
 namespace Ui {
 class USBListViewItem;

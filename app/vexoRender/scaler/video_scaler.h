@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

@@ -13,7 +13,7 @@
 #include "devices/camera_queue/camera_raw_writer.h"
 #include "raw_queue_view.h"
 #include "scoped_queue_name.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 namespace zucam::test {
 

@@ -26,9 +26,9 @@ struct Levels {
 };
 
 // Left half dark, right half bright, chroma flat. NV12 interleaves U and V.
-FramePtr MakePicture(AVPixelFormat format, int width, int height, const Levels& levels, AVColorRange range,
+AVFramePtr MakePicture(AVPixelFormat format, int width, int height, const Levels& levels, AVColorRange range,
                      AVColorSpace space) {
-    FramePtr frame(av_frame_alloc());
+    AVFramePtr frame(av_frame_alloc());
     frame->format = format;
     frame->width = width;
     frame->height = height;
@@ -93,8 +93,8 @@ TEST(Yuv420pConverter, KeepsSampleValuesAndTagsTheRealRange) {
                                  av_color_range_name(c.tag);
         const int width = 64;
         const int height = 48;
-        const FramePtr picture = MakePicture(c.format, width, height, c.levels, c.tag, AVCOL_SPC_BT709);
-        const FramePtr out = converter.Convert(*picture);
+        const AVFramePtr picture = MakePicture(c.format, width, height, c.levels, c.tag, AVCOL_SPC_BT709);
+        const AVFramePtr out = converter.Convert(*picture);
         ASSERT_TRUE(out) << name;
         EXPECT_EQ(out->format, AV_PIX_FMT_YUV420P) << name;
         EXPECT_EQ(out->width, width) << name;
@@ -135,9 +135,9 @@ TEST(Yuv420pConverter, RebuildsForEachNewSizeAndFormat) {
         SCOPED_TRACE(std::string(av_get_pix_fmt_name(shape.format)) + " " + std::to_string(shape.width) + "x" +
                      std::to_string(shape.height) + " " + av_color_range_name(shape.range));
         const Levels& expected = shape.range == AVCOL_RANGE_JPEG ? full : levels;
-        const FramePtr picture =
+        const AVFramePtr picture =
             MakePicture(shape.format, shape.width, shape.height, expected, shape.range, AVCOL_SPC_BT470BG);
-        const FramePtr out = converter.Convert(*picture);
+        const AVFramePtr out = converter.Convert(*picture);
         ASSERT_TRUE(out);
         EXPECT_EQ(out->width, shape.width);
         EXPECT_EQ(out->height, shape.height);
@@ -154,7 +154,7 @@ TEST(Yuv420pConverter, UnconvertiblePicturesAreDroppedAndLoggedOnce) {
     Yuv420pConverter converter;
     // A hardware surface never reaches swscale in the decoder; here it
     // stands for any format swscale refuses.
-    FramePtr surface(av_frame_alloc());
+    AVFramePtr surface(av_frame_alloc());
     surface->format = AV_PIX_FMT_VAAPI;
     surface->width = 64;
     surface->height = 48;
@@ -163,7 +163,7 @@ TEST(Yuv420pConverter, UnconvertiblePicturesAreDroppedAndLoggedOnce) {
     EXPECT_EQ(CountInLog("sws_init_context failed"), 1);
 
     // Later pictures of a good format still convert.
-    const FramePtr picture =
+    const AVFramePtr picture =
         MakePicture(AV_PIX_FMT_YUV422P, 64, 48, Levels{16, 235, 128, 128}, AVCOL_RANGE_MPEG, AVCOL_SPC_BT709);
     EXPECT_TRUE(converter.Convert(*picture));
 }

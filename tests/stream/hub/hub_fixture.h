@@ -13,6 +13,7 @@
 #include "stream_manager.h"
 #include "support/phone/command_client.h"
 #include "support/phone/phone_standin.h"
+#include "support/settable_stream_host.h"
 #include "video_sink/stream_video_sink.h"
 
 namespace zucam::test {
@@ -28,7 +29,7 @@ class HubTest : public testing::Test {
 protected:
     void SetUp() override {
         hub_ = std::make_unique<StreamManager>(std::vector<StreamAudioSink*>{&audio_},
-                                               std::vector<StreamVideoSink*>{&videoSink_}, nullptr);
+                                               std::vector<StreamVideoSink*>{&videoSink_}, nullptr, &host_);
         signals_ = std::make_unique<SignalRecorder>(hub_.get());
         hub_->SetDeviceName(QString::fromUtf8("会议室 PC"));
         hub_->Start(kStreamTransportWifi);
@@ -62,6 +63,7 @@ protected:
         return nullptr;
     }
 
+    SettableStreamHost host_;           // outlives the hub
     ScopedRecordingDecoders decoders_;  // installed before the hub makes decoders, removed after it
     RecordingAudioSink audio_;
     NullVideoSink videoSink_;

@@ -4,7 +4,6 @@
 
 #include "hub_fixture.h"
 #include "support/phone/media_sender.h"
-#include "zucam.h"
 
 namespace zucam::test {
 namespace {
@@ -213,8 +212,8 @@ TEST_F(HubTest, CommandsThatKeepTheChannel) {
 
 TEST_F(HubTest, RecordRepliesCarryTheRequestedStateAndTheFlags) {
     QTemporaryDir folder;
-    zucamApp()->saveDir = folder.path();
-    zucamApp()->openVmic = true;
+    host_.setRecordingFolder(folder.path());
+    host_.setVirtualMicOpen(true);
     CommandClient phone;
     ASSERT_TRUE(connect(phone));
     ASSERT_TRUE(phone.hello("Pixel", 30, 320, 240).has_value());
@@ -238,7 +237,7 @@ TEST_F(HubTest, RecordRepliesCarryTheRequestedStateAndTheFlags) {
 }
 
 TEST_F(HubTest, RecordingIntoAMissingFolderFails) {
-    zucamApp()->saveDir = "/nonexistent/zucam";
+    host_.setRecordingFolder("/nonexistent/zucam");
     CommandClient phone;
     ASSERT_TRUE(connect(phone));
     ASSERT_TRUE(phone.hello("Pixel", 30, 320, 240).has_value());

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "devices/camera_queue.h"
+#include "video_sink/camera_queue.h"
 #include "support/tether_environment.h"
 #include "test_frames.h"
 #include "video_sink/stream_render_device_impl.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "devices/camera_queue.h"
+#include "video_sink/camera_queue.h"
 #include "test_frames.h"
 #include "video_sink/stream_render_device_impl.h"
 

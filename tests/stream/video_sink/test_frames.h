@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 namespace zucam::test {
 

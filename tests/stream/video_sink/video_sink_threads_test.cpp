@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "devices/camera_queue.h"
+#include "video_sink/camera_queue.h"
 #include "test_frames.h"
 #include "video_sink/stream_render_device_impl.h"
 #include "video_sink/stream_video_sink_cache_impl.h"

@@ -1,0 +1,10 @@
+#include "resources/resource_bundle.h"
+
+#include <QtGlobal>
+
+// Q_INIT_RESOURCE must stand outside any namespace; calling it also keeps the
+// linker from dropping the bundle out of the static library.
+void InitResourceBundle() {
+    Q_INIT_RESOURCE(qss);
+    Q_INIT_RESOURCE(image);
+}
