@@ -14,7 +14,7 @@
 
 #include "audio_sink/stream_audio_sink_cache.h"
 #include "recorder/ffmpeg_recorder.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink_cache_impl.h"
 #include "video_sink/stream_video_sink_sw_impl.h"
 

@@ -9,7 +9,7 @@
 #include "recorder/audio_encoder.h"
 #include "recorder/frame_queue.h"
 #include "recorder/video_encoder.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

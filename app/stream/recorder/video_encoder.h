@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 
 struct AVCodecContext;
 struct AVPacket;

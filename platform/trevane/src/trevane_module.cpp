@@ -6,6 +6,12 @@
 #include <string>
 
 namespace trevane {
+namespace {
+// Filled by Tether when it starts, cleared when it ends: the module reads the
+// application information (host, version) through it.
+tq::Interface* s_cd = nullptr;
+[[maybe_unused]] const int s_cd_registered = __Init_CD_Later__(&s_cd);
+}  // namespace
 
 std::atomic<int> TrevaneModule::framed_{0};
 
@@ -15,8 +21,8 @@ tq::Value TrevaneModule::handle(int command, const tq::Value& param, tq::ReplyFu
         framed_.fetch_add(1, std::memory_order_relaxed);
         return tq::Value(true);
     }
-    if (command == kVersionInfoCommand && g_cd != nullptr && g_cd->appInfo != nullptr) {
-        StartVersionInfoRequest(VersionQueryFromAppInfo(*g_cd->appInfo), std::move(reply));
+    if (command == kVersionInfoCommand && s_cd != nullptr && s_cd->appInfo != nullptr) {
+        StartVersionInfoRequest(VersionQueryFromAppInfo(*s_cd->appInfo), std::move(reply));
         return tq::Value();
     }
     tq::ValueMap answer;

@@ -14,9 +14,9 @@
 #include "stream/server/server_test_util.h"
 #include "stream_manager.h"
 #include "support/phone/phone_standin.h"
-#include "video_sink/ffmpeg_handles.h"
+#include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink_cache_impl.h"
-#include "zucam.h"
+#include "support/settable_stream_host.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -41,7 +41,7 @@ protected:
         cache_ = StreamVideoSinkCacheImpl::Create(2);
         cache_->enabled = true;
         hub_ = std::make_unique<StreamManager>(std::vector<StreamAudioSink*>{},
-                                               std::vector<StreamVideoSink*>{cache_.get()}, cache_.get());
+                                               std::vector<StreamVideoSink*>{cache_.get()}, cache_.get(), &host_);
         signals_ = std::make_unique<SignalRecorder>(hub_.get());
         hub_->Start(kStreamTransportWifi);
         ASSERT_TRUE(signals_->waitFor("ShowLocalIpAddr"));
@@ -53,8 +53,7 @@ protected:
             else QThread::msleep(20);
         }
         ASSERT_TRUE(phone_);
-        // After the event loop ran: the settings load with the first events.
-        zucamApp()->saveDir = folder_.path();
+        host_.setRecordingFolder(folder_.path());
     }
     void TearDown() override {
         StopStreaming();
@@ -91,6 +90,7 @@ protected:
     }
 
     QTemporaryDir folder_;
+    zucam::test::SettableStreamHost host_;  // outlives the hub
     std::unique_ptr<StreamVideoSinkCache> cache_;
     std::unique_ptr<StreamManager> hub_;
     std::unique_ptr<SignalRecorder> signals_;
