@@ -45,29 +45,32 @@ MediaPacketRouter::FeedResult MediaPacketRouter::Feed(const char* data, int leng
         case kStreamPacketVideo:
             if (decoder_) decoder_->PushPacket(std::move(packet));
             break;
-        case kStreamPacketAudio: DeliverAudio(static_cast<const StreamAudioPacket&>(*packet)); break;
+        case kStreamPacketAudio:
+            DeliverPhoneAudio(static_cast<const StreamAudioPacket&>(*packet), audioSinks_, &badAudioLogged_);
+            break;
         default: break;
         }
     }
     return FeedResult::kOk;
 }
 
-void MediaPacketRouter::DeliverAudio(const StreamAudioPacket& packet) {
-    if (packet.size() == 0) return;
+void DeliverPhoneAudio(const StreamAudioPacket& packet, const std::vector<StreamAudioSink*>& sinks,
+                       bool* badAudioLogged) {
+    if (packet.size() == 0) return;  // nothing to play
     const uint32_t channels = packet.channels();
     const uint32_t rate = packet.sampleRate();
     const bool usable = channels >= 1 && channels <= kMaxAudioChannels && rate >= kMinSampleRate &&
                         rate <= kMaxSampleRate && packet.size() % (channels * kBytesPerSample) == 0;
     if (!usable) {
-        if (!badAudioLogged_) {
+        if (!*badAudioLogged) {
             LOG_W("audio dropped: %u channels, %u Hz, %llu bytes", channels, rate,
                   static_cast<unsigned long long>(packet.size()));
-            badAudioLogged_ = true;
+            *badAudioLogged = true;
         }
         return;
     }
     const int samplesPerChannel = static_cast<int>(packet.size() / (channels * kBytesPerSample));
-    for (StreamAudioSink* sink : audioSinks_) {
+    for (StreamAudioSink* sink : sinks) {
         sink->OnAudio(packet.data(), samplesPerChannel, static_cast<int>(rate), static_cast<int>(channels));
     }
 }

@@ -24,6 +24,12 @@ class StreamPacketBuffer;
 class StreamVideoDecoder;
 class StreamVideoSink;
 
+// Hands one audio packet to every sink, or drops it (one log line while
+// *badAudioLogged is false) when its channels, rate or size are not what a
+// phone may sensibly send. Used by every kind of media connection.
+void DeliverPhoneAudio(const StreamAudioPacket& packet, const std::vector<StreamAudioSink*>& sinks,
+                       bool* badAudioLogged);
+
 class MediaPacketRouter {
 public:
     enum class FeedResult {
@@ -49,8 +55,6 @@ public:
     void ReleaseDecoder();
 
 private:
-    void DeliverAudio(const StreamAudioPacket& packet);
-
     const std::string key_;
     std::unique_ptr<StreamPacketBuffer> packetBuffer_;
     std::unique_ptr<StreamVideoDecoder> decoder_;  // null: video packets are dropped

@@ -1,5 +1,7 @@
 #include "server/receiver_server.h"
 
+#include "server/media_packet_router.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -8,15 +10,6 @@
 #include "decode/stream_video_decoder.h"
 #include "parser/stream_parser.h"
 #include "socket/async_socket.h"
-
-namespace {
-// What a phone may sensibly send; anything else is dropped before a sink
-// divides by it or reads past the payload.
-constexpr uint32_t kMaxAudioChannels = 8;
-constexpr uint32_t kMinSampleRate = 8000;
-constexpr uint32_t kMaxSampleRate = 192000;
-constexpr uint64_t kBytesPerSample = 2;
-}  // namespace
 
 ReceiverServer::ReceiverServer(const std::string& key, const std::string& hwDecoder, AsyncReactor* reactor,
                                StreamManager* hub, const std::vector<StreamAudioSink*>& audioSinks,
@@ -94,28 +87,11 @@ void ReceiverServer::OnRead(const char* data, int length) {
         case kStreamPacketVideo:
             if (decoder_) decoder_->PushPacket(std::move(packet));
             break;
-        case kStreamPacketAudio: DeliverAudio(static_cast<const StreamAudioPacket&>(*packet)); break;
+        case kStreamPacketAudio:
+            DeliverPhoneAudio(static_cast<const StreamAudioPacket&>(*packet), audioSinks_, &badAudioLogged_);
+            break;
         default: break;
         }
     }
 }
 
-void ReceiverServer::DeliverAudio(const StreamAudioPacket& packet) {
-    if (packet.size() == 0) return;  // nothing to play
-    const uint32_t channels = packet.channels();
-    const uint32_t rate = packet.sampleRate();
-    const bool usable = channels >= 1 && channels <= kMaxAudioChannels && rate >= kMinSampleRate &&
-                        rate <= kMaxSampleRate && packet.size() % (channels * kBytesPerSample) == 0;
-    if (!usable) {
-        if (!badAudioLogged_) {
-            LOG_W("audio dropped: %u channels, %u Hz, %llu bytes", channels, rate,
-                  static_cast<unsigned long long>(packet.size()));
-            badAudioLogged_ = true;
-        }
-        return;
-    }
-    const int samplesPerChannel = static_cast<int>(packet.size() / (channels * kBytesPerSample));
-    for (StreamAudioSink* sink : audioSinks_) {
-        sink->OnAudio(packet.data(), samplesPerChannel, static_cast<int>(rate), static_cast<int>(channels));
-    }
-}

@@ -46,7 +46,6 @@ protected:
 
 private:
     bool KeyMatches(const std::string& token);
-    void DeliverAudio(const StreamAudioPacket& packet);
     // Reactor thread: the connection is given up and the hub told.
     void Reject();
 
