@@ -40,6 +40,9 @@ ZuResponse runTransfer(const QUrl& url, const ZuTransferLimits& limits, TimeoutK
     // can be held against the announced length.
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply* const reply = manager.get(request);
+    // A bounded read buffer makes Qt's network thread stop reading a peer
+    // that floods, so an abort is handled at once and memory stays bounded.
+    reply->setReadBufferSize(256 * 1024);
 
     int failure = 0;  // our own reason for ending the transfer, if any
     std::string failureText;
