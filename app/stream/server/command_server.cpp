@@ -27,6 +27,10 @@ bool CommandServer::SendCommand(const std::string& json) {
     // hundreds of replies, so one that does not fit means the client has
     // stopped reading, and the caller drops it.
     const int taken = Send(frame.data(), static_cast<int>(frame.size()));
+    if (taken < 0) {
+        LOG_W("command reply dropped: no command connection");
+        return true;
+    }
     const bool whole = taken == static_cast<int>(frame.size());
     if (!whole) LOG_E("command reply not queued: %d of %d bytes taken", taken, static_cast<int>(frame.size()));
     return whole;

@@ -27,8 +27,9 @@ public:
     static constexpr uint64_t kFrameStallTimeoutNs = 5'000'000'000ull;
 
     // Hub thread. Frames json and queues it, never waiting; false when the
-    // connection is missing or its output queue could not take the whole
-    // frame (a client that does not read its replies).
+    // held connection's output queue could not take the whole frame (a
+    // client that does not read its replies). Without a live connection the
+    // reply is dropped: there is no client to drop.
     bool SendCommand(const std::string& json);
     // Hub thread: the held connection's hello was answered.
     void MarkGreeted();

@@ -155,7 +155,7 @@ void StreamServer::Close() {
 void StreamServer::SendCommand(const std::string& json) {
     fprintf(stderr, "send: %s\n", json.c_str());
     if (!commandServer_ || commandServer_->SendCommand(json)) return;
-    // No connection, or one whose client does not read its replies.
+    // A client that does not read its replies.
     LOG_W("command client does not take its replies; the connection is dropped");
     Close();
 }

@@ -86,6 +86,9 @@ OpenGLWidget::OpenGLWidget(QWidget* parent)
 OpenGLWidget::~OpenGLWidget() {
     cleanup();
     if (context() != nullptr) {
+        // The base destructor destroys the context; by then this is no longer
+        // an OpenGLWidget, so its cleanup slot must not be called from there.
+        disconnect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &OpenGLWidget::cleanup);
         makeCurrent();
         vertexBuffer_.destroy();
         vertexArray_.destroy();

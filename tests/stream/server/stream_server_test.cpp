@@ -124,6 +124,18 @@ TEST_F(StreamServerTest, EventsForServersThatDoNotExistDoNothing) {
     ASSERT_TRUE(OpenVideo("k"));
 }
 
+// A reply the hub sends while no phone holds the command port (between
+// sessions, or before the accept is handled) closes nothing.
+TEST_F(StreamServerTest, ReplyWithoutCommandClientKeepsTheMediaServers) {
+    ASSERT_TRUE(server_->Start());
+    ASSERT_TRUE(OpenVideo("k"));
+    const uint16_t videoPort = server_->GetVideoPort();
+    server_->SendCommand("{}");
+    EXPECT_EQ(server_->GetVideoPort(), videoPort);
+    TestClient video(videoPort);
+    EXPECT_TRUE(video.connected());
+}
+
 TEST_F(StreamServerTest, CloseDropsTheMediaServersAndKeepsTheCommandPort) {
     ASSERT_TRUE(server_->Start());
     ASSERT_TRUE(OpenVideo("k"));
