@@ -1,21 +1,23 @@
 #include "processes/process_list.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace processes {
 
 namespace {
 
 constexpr const char kDeletedSuffix[] = " (deleted)";
+// More than any command line the callers look for; a longer one is cut.
+constexpr size_t kMaxArgumentBytes = 256 * 1024;
 
 bool IsPid(const char* name) {
     if (*name == '\0') return false;
@@ -37,9 +39,25 @@ std::string ReadExecutable(const std::string& folder) {
     return path;
 }
 
+// Read with plain read(): the file of a process that is ending fails with
+// ESRCH, which std::filebuf turns into an exception.
+std::string ReadProcessFile(const std::string& path) {
+    std::string bytes;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return bytes;
+    char chunk[4096];
+    while (bytes.size() < kMaxArgumentBytes) {
+        const ssize_t got = read(fd, chunk, sizeof(chunk));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        bytes.append(chunk, static_cast<size_t>(got));
+    }
+    close(fd);
+    return bytes;
+}
+
 std::vector<std::string> ReadArguments(const std::string& folder) {
-    std::ifstream file(folder + "/cmdline", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadProcessFile(folder + "/cmdline");
     std::vector<std::string> arguments;
     size_t start = 0;
     while (start < bytes.size()) {
