@@ -65,6 +65,9 @@ void MenuStateForm::InitUi() {
     UpdateMicToolTip();
 
     ui->pushButton_menu_volumn_img->installEventFilter(this);
+    // The icon for the level known so far ("voice-null" before any), so the
+    // button is never blank until the main window reports a level.
+    UpdateVolumeIcon(0, false);
     ui->pushButton_video_transport->setCheckable(true);
     ui->pushButton_video_transport->setChecked(false);
 }
