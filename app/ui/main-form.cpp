@@ -6,6 +6,8 @@
 #include <QGridLayout>
 #include <QListWidgetItem>
 #include <QMimeData>
+#include <mutex>
+#include <thread>
 
 #include "core/qss/qss_manager.h"
 #include "stream/iproxy/iproxy_device.h"
@@ -16,6 +18,13 @@
 #include "ui/widgets/usb-listview-item.h"
 #include "ui_main-form.h"
 #include "zucam.h"
+
+// The lookup threads' way back to the form: the form clears it when it goes,
+// under the lock, so a lookup that ends later posts nothing.
+struct NameLookupChannel {
+    std::mutex mutex;  // guards form
+    MainForm* form = nullptr;
+};
 
 namespace {
 
@@ -41,7 +50,11 @@ const char kAddressSeparator[] =
 }  // namespace
 
 MainForm::MainForm(QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::MainForm>()), deviceNameLookup(IProxyDeviceName) {
+    : QWidget(parent),
+      ui(std::make_unique<Ui::MainForm>()),
+      deviceNameLookup(IProxyDeviceName),
+      lookupChannel_(std::make_shared<NameLookupChannel>()) {
+    lookupChannel_->form = this;
     ui->setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint);
     (new QssManager(this))->loadQss(":/qss/parts/main-form.qss");
@@ -49,6 +62,10 @@ MainForm::MainForm(QWidget* parent)
 }
 
 MainForm::~MainForm() {
+    {
+        std::lock_guard<std::mutex> lock(lookupChannel_->mutex);
+        lookupChannel_->form = nullptr;
+    }
     glMask.reset();
     paintMask.reset();
 }
@@ -152,11 +169,31 @@ void MainForm::CopyIpToClipboard(const QString& link) {
     emit IpCopyToClipboard();
 }
 
-QString MainForm::LookUpDeviceName(const QString& serial, const char* debugLine) {
-    QString error;
-    const QString name = deviceNameLookup ? deviceNameLookup(serial, &error) : QString();
+void MainForm::RequestDeviceName(const QString& serial, const char* debugLine) {
+    if (!deviceNameLookup || lookupsInFlight_.contains(serial)) return;
+    lookupsInFlight_.insert(serial);
+    // A device may take as long as it likes to answer (lockdownd has no
+    // time limit of its own): the lookup never runs on the GUI thread.
+    std::thread([lookup = deviceNameLookup, channel = lookupChannel_, serial, debugLine] {
+        QString error;
+        const QString name = lookup(serial, &error);
+        std::lock_guard<std::mutex> lock(channel->mutex);
+        if (channel->form == nullptr) return;
+        // Dropped by Qt if the form is deleted before the call is delivered.
+        QMetaObject::invokeMethod(
+            channel->form,
+            [form = channel->form, serial, name, error, debugLine] { form->OnDeviceName(serial, name, error, debugLine); },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void MainForm::OnDeviceName(const QString& serial, const QString& name, const QString& error, const char* debugLine) {
+    lookupsInFlight_.remove(serial);
     qDebug() << debugLine << serial << name << error;
-    return name;
+    auto entry = devices.find(serial);
+    if (entry == devices.end() || !entry->name.isEmpty()) return;
+    entry->name = name.left(kMaxNameLength);
+    if (entry->widget != nullptr) entry->widget->SetState(*entry);
 }
 
 void MainForm::RemoveRow(const UsbDeviceEntry& entry) {
@@ -179,10 +216,11 @@ void MainForm::UpdateUsbDeviceList(const QStringList& serials) {
         if (known != devices.end()) {
             // A device whose name could not be read yet (not trusted on the
             // phone) is asked again at every listing until it answers.
-            if (known->name.isEmpty()) {
-                known->name = LookUpDeviceName(serial, "[update device name]:");
-                if (known->widget != nullptr) known->widget->SetState(*known);
-            }
+            if (known->name.isEmpty()) RequestDeviceName(serial, "[update device name]:");
+            continue;
+        }
+        if (devices.size() >= kMaxDevices) {
+            qWarning() << "USB device list: more than" << kMaxDevices << "devices, ignoring" << serial;
             continue;
         }
         auto* item = new QListWidgetItem;
@@ -195,12 +233,12 @@ void MainForm::UpdateUsbDeviceList(const QStringList& serials) {
 
         UsbDeviceEntry entry;
         entry.serial = serial;
-        entry.name = LookUpDeviceName(serial, "[new device name]:");
         entry.state = UsbDeviceEntry::kIdle;
         entry.item = item;
         entry.widget = row;
         row->SetState(entry);
         devices.insert(serial, entry);
+        RequestDeviceName(serial, "[new device name]:");
     }
 
     QWidget* const step = serials.isEmpty() ? ui->page_noLink : ui->page_checkLink;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -21,6 +22,7 @@ namespace Ui {
 class MainForm;
 }
 
+struct NameLookupChannel;
 class ShowMaskWidget;
 class StreamVideoSink;
 
@@ -34,8 +36,16 @@ public:
     enum Page : int { kPageWaitLink = 0, kPageUsbWaitLink = 1, kPageLinkSuccess = 2, kPageDisplay = 3, kPageOther = 4 };
 
     // The name of the iOS device with that serial (UTF-8 decoded), or an
-    // empty text with *error saying why. Blocking; called on the GUI thread.
+    // empty text with *error saying why. Blocking, and as slow as the device
+    // lets it be: it runs on a thread of its own, never on the GUI thread,
+    // so it must be callable from any thread.
     using DeviceNameLookup = std::function<QString(const QString& serial, QString* error)>;
+
+    // Rows beyond this many devices are not made (a lying device daemon
+    // could list any number).
+    static constexpr int kMaxDevices = 32;
+    // Longer device names are cut to this many characters.
+    static constexpr int kMaxNameLength = 128;
 
     explicit MainForm(QWidget* parent = nullptr);
     ~MainForm() override;
@@ -65,6 +75,8 @@ public:
     void SetDeviceNameLookup(DeviceNameLookup lookup);
     const QMap<QString, UsbDeviceEntry>& deviceEntries() const { return devices; }
     const QString& pendingSerial() const { return currentSerial; }
+    // Devices whose name is being looked up right now.
+    int lookupsInFlight() const { return lookupsInFlight_.size(); }
 
 signals:
     // An address link was clicked and its text put on the clipboard.
@@ -84,7 +96,10 @@ private:
     void InitUi();
     void CopyIpToClipboard(const QString& link);
     void OnRowConnect(USBListViewItem* row, const QString& serial);
-    QString LookUpDeviceName(const QString& serial, const char* debugLine);
+    // Starts a name lookup for serial unless one is running.
+    void RequestDeviceName(const QString& serial, const char* debugLine);
+    // GUI thread: a lookup came back.
+    void OnDeviceName(const QString& serial, const QString& name, const QString& error, const char* debugLine);
     void RemoveRow(const UsbDeviceEntry& entry);
     void SetPreviewSinksOff();
 
@@ -94,4 +109,7 @@ private:
     std::unique_ptr<ShowMaskWidget> paintMask;
     std::unique_ptr<ShowMaskWidget> glMask;
     DeviceNameLookup deviceNameLookup;
+    QSet<QString> lookupsInFlight_;
+    // What the lookup threads report back through; it outlives the form.
+    std::shared_ptr<NameLookupChannel> lookupChannel_;
 };

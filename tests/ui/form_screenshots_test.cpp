@@ -60,6 +60,7 @@ TEST(FormScreenshots, ConnectionFormInEveryState) {
     EXPECT_EQ(usbSteps.pixelColor(5, 100), QColor("#F5F5F5"));
 
     form.UpdateUsbDeviceList({"Anna", "untrusted", "Bob"});
+    QTRY_COMPARE_WITH_TIMEOUT(form.lookupsInFlight(), 0, 5000);
     QTest::mouseClick(form.deviceEntries().value("Bob").widget->findChild<QWidget*>("pushButton_connect"),
                       Qt::LeftButton);
     QTest::mouseClick(form.deviceEntries().value("Anna").widget->findChild<QWidget*>("pushButton_connect"),

@@ -11,6 +11,13 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "stream/video_sink/stream_video_sink.h"
 #include "stream/video_sink/stream_video_sink_gl.h"
 #include "stream/video_sink/stream_video_sink_sw.h"
@@ -33,21 +40,42 @@ T* Child(const QWidget& form, const char* name) {
     return child;
 }
 
-// A name lookup that answers from a table and counts what it was asked.
-struct FakeNames {
-    QMap<QString, QString> names;  // serial -> name; missing: lookup fails
-    QStringList asked;
-
-    MainForm::DeviceNameLookup lookup() {
-        return [this](const QString& serial, QString* error) {
-            asked << serial;
-            if (!names.contains(serial)) {
+// A name lookup that answers from a table and counts what it was asked. The
+// form calls it on threads of its own; the state is shared with them, so a
+// lookup that ends after the test is harmless.
+class FakeNames {
+public:
+    void Set(const QString& serial, const QString& name) {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->names[serial] = name;
+    }
+    // What was asked since the last call, sorted.
+    QStringList TakeAsked() {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        QStringList asked = state_->asked;
+        state_->asked.clear();
+        asked.sort();
+        return asked;
+    }
+    MainForm::DeviceNameLookup lookup() const {
+        return [state = state_](const QString& serial, QString* error) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->asked << serial;
+            if (!state->names.contains(serial)) {
                 *error = "Could not connect to lockdownd";
                 return QString();
             }
-            return names.value(serial);
+            return state->names.value(serial);
         };
     }
+
+private:
+    struct State {
+        std::mutex mutex;  // guards the two below
+        QMap<QString, QString> names;  // serial -> name; missing: lookup fails
+        QStringList asked;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 class MainFormTest : public testing::Test {
@@ -70,6 +98,12 @@ protected:
     void ClickRow(const QString& serial) {
         QTest::mouseClick(Row(serial)->findChild<QPushButton*>("pushButton_connect"), Qt::LeftButton);
     }
+    // Lists serials and waits until every name lookup came back.
+    void List(const QStringList& serials) {
+        form->UpdateUsbDeviceList(serials);
+        QTRY_COMPARE_WITH_TIMEOUT(form->lookupsInFlight(), 0, 5000);
+    }
+    QString RowName(const QString& serial) { return Row(serial)->findChild<QLabel*>("label_name")->text(); }
     StreamVideoSink* SoftwareSink() { return form->GetPreviewSinks()[0]; }
     StreamVideoSink* GlSink() { return form->GetPreviewSinks()[1]; }
 
@@ -166,51 +200,110 @@ TEST_F(MainFormTest, AddressLinksAndClipboard) {
 }
 
 TEST_F(MainFormTest, UsbRowsFollowTheListAndNamesAreAskedUntilRead) {
-    fake.names = {{"A1", "Anna's iPhone"}};  // B2 is not trusted yet
-    form->UpdateUsbDeviceList({"A1", "B2"});
+    fake.Set("A1", "Anna's iPhone");  // B2 is not trusted yet
+    List({"A1", "B2"});
     EXPECT_EQ(list()->count(), 2);
-    EXPECT_EQ(fake.asked, QStringList({"A1", "B2"}));
+    EXPECT_EQ(fake.TakeAsked(), QStringList({"A1", "B2"}));
     EXPECT_EQ(Child<QStackedWidget>(*form, "stackedWidget_usb_step")->currentWidget(),
               Child(*form, "page_checkLink"));
-    EXPECT_EQ(Row("A1")->findChild<QLabel*>("label_name")->text(), QString("Anna's iPhone"));
-    EXPECT_EQ(Row("B2")->findChild<QLabel*>("label_name")->text(),
-              QString::fromUtf8(USBListViewItem::kUntrustedNameHint));
+    EXPECT_EQ(RowName("A1"), QString("Anna's iPhone"));
+    EXPECT_EQ(RowName("B2"), QString::fromUtf8(USBListViewItem::kUntrustedNameHint));
     EXPECT_EQ(list()->item(0)->sizeHint().height(), static_cast<int>(app->dpiScale * 50.0));
     EXPECT_EQ(list()->itemWidget(list()->item(1)), Row("B2"));
 
     // The same list again: no new rows; only the nameless device is asked.
-    fake.asked.clear();
-    fake.names["B2"] = "<b>Bob</b>";
-    form->UpdateUsbDeviceList({"A1", "B2"});
+    fake.Set("B2", "<b>Bob</b>");
+    List({"A1", "B2"});
     EXPECT_EQ(list()->count(), 2);
-    EXPECT_EQ(fake.asked, QStringList({"B2"}));
-    QLabel* bobName = Row("B2")->findChild<QLabel*>("label_name");
-    EXPECT_EQ(bobName->text(), QString("<b>Bob</b>"));
-    EXPECT_EQ(bobName->textFormat(), Qt::PlainText);
+    EXPECT_EQ(fake.TakeAsked(), QStringList({"B2"}));
+    EXPECT_EQ(RowName("B2"), QString("<b>Bob</b>"));
+    EXPECT_EQ(Row("B2")->findChild<QLabel*>("label_name")->textFormat(), Qt::PlainText);
+    List({"A1", "B2"});
+    EXPECT_TRUE(fake.TakeAsked().isEmpty());
 
     // A1 is unplugged; a new device comes at the end.
-    fake.asked.clear();
-    fake.names["C3"] = "iPad";
-    form->UpdateUsbDeviceList({"C3", "B2"});
+    fake.Set("C3", "iPad");
+    List({"C3", "B2"});
     EXPECT_EQ(list()->count(), 2);
     EXPECT_FALSE(form->deviceEntries().contains("A1"));
-    EXPECT_EQ(fake.asked, QStringList({"C3"}));
+    EXPECT_EQ(fake.TakeAsked(), QStringList({"C3"}));
     EXPECT_EQ(list()->itemWidget(list()->item(0)), Row("B2"));
     EXPECT_EQ(list()->itemWidget(list()->item(1)), Row("C3"));
 
     // Case matters: "c3" is another device.
-    form->UpdateUsbDeviceList({"c3"});
+    List({"c3"});
     EXPECT_EQ(form->deviceEntries().keys(), QStringList({"c3"}));
 
-    form->UpdateUsbDeviceList({});
+    List({});
     EXPECT_EQ(list()->count(), 0);
     EXPECT_EQ(Child<QStackedWidget>(*form, "stackedWidget_usb_step")->currentWidget(),
               Child(*form, "page_noLink"));
 }
 
+TEST_F(MainFormTest, SlowDeviceNeverHoldsTheWindow) {
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool open = false;
+        int calls = 0;
+    };
+    auto gate = std::make_shared<Gate>();
+    form->SetDeviceNameLookup([gate](const QString&, QString*) {
+        std::unique_lock<std::mutex> lock(gate->mutex);
+        ++gate->calls;
+        gate->released.wait_for(lock, std::chrono::seconds(10), [&] { return gate->open; });
+        return QString("Slow iPhone");
+    });
+    QElapsedTimer clock;
+    clock.start();
+    form->UpdateUsbDeviceList({"S1"});
+    form->UpdateUsbDeviceList({"S1"});  // the next listing asks no second time
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(form->lookupsInFlight(), 1);
+    EXPECT_EQ(RowName("S1"), QString::fromUtf8(USBListViewItem::kUntrustedNameHint));
+    {
+        std::lock_guard<std::mutex> lock(gate->mutex);
+        gate->open = true;
+    }
+    gate->released.notify_all();
+    QTRY_COMPARE_WITH_TIMEOUT(RowName("S1"), QString("Slow iPhone"), 5000);
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    EXPECT_EQ(gate->calls, 1);
+}
+
+TEST_F(MainFormTest, FormGoneBeforeTheLookupEndsIsHarmless) {
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    form->SetDeviceNameLookup([release, done](const QString&, QString*) {
+        while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        *done = true;
+        return QString("late");
+    });
+    form->UpdateUsbDeviceList({"S1"});
+    form.reset();
+    *release = true;
+    QTRY_VERIFY_WITH_TIMEOUT(done->load(), 5000);
+    QTest::qWait(50);  // a stray posted call would land here
+}
+
+TEST_F(MainFormTest, ListingIsBoundedInRowsAndNameLength) {
+    QStringList flood;
+    for (int i = 0; i < 500; ++i) flood << QString("D%1").arg(i, 3, 10, QLatin1Char('0'));
+    fake.Set("D000", QString(100000, QChar('x')));
+    List(flood);
+    EXPECT_EQ(list()->count(), MainForm::kMaxDevices);
+    EXPECT_EQ(form->deviceEntries().size(), MainForm::kMaxDevices);
+    EXPECT_EQ(form->deviceEntries().value("D000").name.size(), MainForm::kMaxNameLength);
+    // Once the first rows go, later ones get their turn.
+    List(flood.mid(MainForm::kMaxDevices));
+    EXPECT_EQ(list()->count(), MainForm::kMaxDevices);
+    EXPECT_TRUE(form->deviceEntries().contains(flood[MainForm::kMaxDevices]));
+}
+
 TEST_F(MainFormTest, RowConnectFailReconnectAndSucceed) {
-    fake.names = {{"A1", "iPhone A"}, {"B2", "iPhone B"}};
-    form->UpdateUsbDeviceList({"A1", "B2"});
+    fake.Set("A1", "iPhone A");
+    fake.Set("B2", "iPhone B");
+    List({"A1", "B2"});
     QSignalSpy connectAsked(form.get(), &MainForm::ConnecUsbDevice);
 
     ClickRow("A1");
@@ -245,8 +338,9 @@ TEST_F(MainFormTest, RowConnectFailReconnectAndSucceed) {
 }
 
 TEST_F(MainFormTest, PendingDeviceThatVanishesIgnoresALaterError) {
-    fake.names = {{"A1", "iPhone A"}, {"B2", "iPhone B"}};
-    form->UpdateUsbDeviceList({"A1", "B2"});
+    fake.Set("A1", "iPhone A");
+    fake.Set("B2", "iPhone B");
+    List({"A1", "B2"});
     ClickRow("A1");
     form->UpdateUsbDeviceList({"B2"});
     EXPECT_TRUE(form->pendingSerial().isEmpty());
@@ -261,8 +355,8 @@ TEST_F(MainFormTest, PendingDeviceThatVanishesIgnoresALaterError) {
 }
 
 TEST_F(MainFormTest, WifiPageEmptiesTheListAndTheNextListBuildsItAnew) {
-    fake.names = {{"A1", "iPhone A"}};
-    form->UpdateUsbDeviceList({"A1"});
+    fake.Set("A1", "iPhone A");
+    List({"A1"});
     ClickRow("A1");
     QPointer<QWidget> oldRow = Row("A1");
     form->ShowState(MainForm::kWifiWaiting);
@@ -271,7 +365,7 @@ TEST_F(MainFormTest, WifiPageEmptiesTheListAndTheNextListBuildsItAnew) {
     EXPECT_EQ(form->pendingSerial(), QString("A1"));  // kept, as the hub may still answer
     QTRY_VERIFY_WITH_TIMEOUT(oldRow.isNull(), 2000);
 
-    form->UpdateUsbDeviceList({"A1"});
+    List({"A1"});
     EXPECT_EQ(list()->count(), 1);
     EXPECT_EQ(form->deviceEntries().value("A1").state, UsbDeviceEntry::kIdle);
     EXPECT_EQ(RowButtonText("A1"), QString::fromUtf8("连接"));
