@@ -100,6 +100,14 @@ void ZuCam::setSaveDir(const QString& folder) {
     publishHubState();
 }
 
+void ZuCam::setVideoTransport(bool on) {
+    videoTransport = on;
+    publishHubState();
+    if (mainWindow && mainWindow->metaObject()->indexOfMethod("UpdateTransportBtnState(bool)") >= 0) {
+        QMetaObject::invokeMethod(mainWindow.data(), "UpdateTransportBtnState", Qt::DirectConnection, Q_ARG(bool, on));
+    }
+}
+
 void ZuCam::publishHubState() {
     std::lock_guard<std::mutex> lock(hubStateMutex_);
     hubState_.saveDir = saveDir;

@@ -65,6 +65,12 @@ public:
 
     // Stores the folder of recordings and screenshots.
     void setSaveDir(const QString& folder);
+    // Stores whether the picture goes to the virtual camera, then lets the
+    // main window follow it (its "UpdateTransportBtnState(bool)", when it
+    // has one).
+    void setVideoTransport(bool on);
+    // Stores the local address the diagnosis page shows.
+    void setLocalIp(const QString& address) { localIp = address; }
 
     // What the stream hubs read on their threads: a copy of saveDir,
     // videoTransport, openVmic and audioDriverInstalled that the GUI thread

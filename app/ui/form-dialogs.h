@@ -1,0 +1,49 @@
+// Every dialog, tip and application service that the connection form and the
+// tool bar open or call, gathered here so that each has one place where it
+// is made: the forms never name a dialog class themselves.
+//
+// The settings, picture-adjustment, network-diagnosis, help, about and USB
+// help dialogs, the screenshot tip, the first-use guide and the iOS service
+// offer are not built yet; until they are, each function here opens a
+// message box saying what would open (the forms' own behaviour around them -
+// when they open, how they are placed, when they go - is real).
+// GUI thread only.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QDialog;
+class QWidget;
+
+namespace form_dialogs {
+
+// The tool bar's long-lived dialogs: made once with the top-level window as
+// parent, run with exec() each time, hidden on close.
+QDialog* CreateSettingDialog(QWidget* window);
+QDialog* CreateFrameAdjustmentDialog(QWidget* window);
+QDialog* CreateNetCheckDialog(QWidget* window);
+
+// What the tool bar asks of the settings dialog.
+void ToggleVirtualMic(QDialog* settingDialog);
+void SetCameraModeDisabled(QDialog* settingDialog, bool disabled);
+
+// Dialogs that live for one modal run.
+void RunHelpDialog(QWidget* window);
+void RunAboutUsDialog(QWidget* window);
+void RunUsbHelpDialog(QWidget* window);
+
+// The screenshot tip: made with parent as its parent, carrying text; the
+// caller places, shows and releases it.
+QWidget* CreateScreenShotTip(QWidget* parent, const QString& text);
+
+// The first-use guide bubble: made with window as parent, not yet shown;
+// onFirstClose runs when the user dismisses it for good.
+QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose);
+
+// The check for the iOS USB service (and, when it is missing and showDialog
+// is set, the offer to install it once per run; rearm allows one more).
+// Refreshes ZuCam's "installed" flag and the connection form's tip button.
+void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm);
+
+}  // namespace form_dialogs
