@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+#include <QThreadPool>
 #include <cstdio>
 #include "devices/audio/virtaul_audio_device_manager.h"
 #include "devices/driver_install/driver_install.h"
@@ -62,6 +63,11 @@ ZuCam::~ZuCam() {
     audioDeviceManager.reset();
     delete mainWindow.data();
     saveConfig();
+    // Work still on the shared pool (a version query in flight, a screenshot
+    // being saved) ends here, while Qt's network and host lookups still run:
+    // the base destructor also waits for the pool, but only after it has
+    // torn those down, and a query then hangs until its own time limit.
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 ZuCam* zucamApp() {
