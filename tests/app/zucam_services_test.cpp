@@ -4,7 +4,10 @@
 // PulseAudio server answers, a real pipe source.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -404,6 +407,50 @@ TEST_F(Uninstall, NoHoldersNoWarning) {
     uninstallDrivers();
     EXPECT_TRUE(texts_.isEmpty());
     EXPECT_EQ(tools_.calls().size(), 4u);
+}
+
+// Pictures of the boxes these services show, for a person to look at.
+TEST_F(Uninstall, BoxesRenderForALook) {
+    const QByteArray shots = qgetenv("ZUCAM_SCREENSHOT_DIR");
+    if (shots.isEmpty()) GTEST_SKIP() << "set ZUCAM_SCREENSHOT_DIR to save the pictures";
+    QStringList saved;
+    MessageBoxDialog::setAnswerHook([&](MessageBoxDialog& box) {
+        box.show();
+        QApplication::processEvents();
+        const QString name = QString("service-box-%1.png").arg(saved.size() + 1);
+        EXPECT_TRUE(box.grab().save(QDir(shots).filePath(name)));
+        saved << name;
+        return 1;
+    });
+    QTemporaryDir dir;
+    SetAudioDeviceLinkPathForTesting((dir.path() + "/no-link").toStdString());
+    zucamApp()->openVirtualMic(true);  // the question, then the failed install
+    tools_.setOutput("audio-x64", "install", FakeDriverTools::InstalledSuccessfully());
+    zucamApp()->openVirtualMic(true);  // the question, then "cannot open"
+    MessageBoxDialog::setAnswerHook(nullptr);
+    EXPECT_EQ(saved.size(), 4);
+
+    // The uninstaller's warning, through its real modal box.
+    setUninstallWarningHook(nullptr);
+    for (const char* bits : {"32", "64"}) {
+        QFile file(filter(bits));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    holdOpen(filter("32"));
+    QElapsedTimer clock;
+    clock.start();
+    while (programsHoldingFiles({filter("32")}) != QStringList({"sleep"}) && clock.elapsed() < 5000) QThread::msleep(20);
+    bool grabbed = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr || grabbed) return;
+        grabbed = box->grab().save(QDir(shots).filePath("uninstall-warning.png"));
+        box->close();
+    });
+    poll.start(100);
+    uninstallDrivers();
+    EXPECT_TRUE(grabbed);
 }
 
 }  // namespace
