@@ -18,6 +18,7 @@
 #include "resources/resource_bundle.h"
 #include "trevane/trevane_module.h"
 #include "ui/main-window.h"
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -524,10 +525,12 @@ void uninstallDrivers() {
     QString text = QObject::tr("由于以下软件占用驱动文件，软件将不能完全卸载");
     for (int i = 0; i < holders.size(); ++i) text += QString("\n%1. %2").arg(QString::number(i + 1), holders[i]);
     const QString title = QObject::tr("警告");
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     if (g_uninstallWarningHook) {
         g_uninstallWarningHook(title, text);
         return;
     }
+    // Without a window system (a run with no display) standard error is all.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
     QMessageBox::warning(nullptr, title, text, QMessageBox::Ok);
 }
