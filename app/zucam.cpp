@@ -115,7 +115,11 @@ void ZuCam::saveConfig() {
 void ZuCam::setDeviceName(const QString& name) {
     deviceName = name;
     mirrorToUiValue("zucam_device_name", deviceName);
-    if (mainWindow && mainWindow->metaObject()->indexOfMethod("SetDeviceName(QString)") >= 0) {
+    // The main window's own operation, or one of that name on another window
+    // kind (an invokable "SetDeviceName(QString)").
+    if (auto* window = qobject_cast<MainWindow*>(mainWindow.data())) {
+        window->SetDeviceName(name);
+    } else if (mainWindow && mainWindow->metaObject()->indexOfMethod("SetDeviceName(QString)") >= 0) {
         QMetaObject::invokeMethod(mainWindow.data(), "SetDeviceName", Qt::DirectConnection, Q_ARG(QString, name));
     }
 }
@@ -352,7 +356,9 @@ void ZuCam::setWindowStaysOnTop(bool on) {
 
 void ZuCam::updateIosServiceTip() {
     if (!mainWindow) return;
-    if (mainWindow->metaObject()->indexOfMethod("UpdateIosServiceTip()") >= 0) {
+    if (auto* window = qobject_cast<MainWindow*>(mainWindow.data())) {
+        window->UpdateIosServiceTip();
+    } else if (mainWindow->metaObject()->indexOfMethod("UpdateIosServiceTip()") >= 0) {
         QMetaObject::invokeMethod(mainWindow.data(), "UpdateIosServiceTip", Qt::DirectConnection);
     } else if (MainForm* form = mainWindow->findChild<MainForm*>()) {
         form->UpdateIosServiceTip();
