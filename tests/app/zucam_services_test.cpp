@@ -134,6 +134,23 @@ TEST_F(ZuCamServices, TheMicrophoneOpensReopensAndCloses) {
     EXPECT_TRUE(boxes.messages().isEmpty());
 }
 
+TEST_F(ZuCamServices, StartUpWithTheMicrophoneOnButNoDriverWarnsOnceAndGoesOn) {
+    g_cd->config->setString("cfg_open_vmic", "1");
+    g_cd->config->setString("cfg_window_stays_on_top", "1");
+    tools_.setOutput("audio-x64", "find", FakeDriverTools::NoDevicesFound());
+    MessageBoxRecorder boxes(1);
+    app_->Initialize();
+    ASSERT_NE(app_->mainWindow, nullptr);
+    EXPECT_TRUE(app_->mainWindow->isVisible());
+    EXPECT_TRUE(app_->mainWindow->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    // One warning, no driver question (nobody asked at start).
+    EXPECT_EQ(boxes.messages(), QStringList({kCannotOpen}));
+    EXPECT_FALSE(app_->openVmic);
+    EXPECT_FALSE(app_->audioDriverInstalled);
+    EXPECT_TRUE(tools_.callsOf("audio-x64").filter("[install]").isEmpty());
+    delete app_->mainWindow.data();
+}
+
 class IosOffer : public testing::Test {
 protected:
     IosOffer() {
@@ -263,6 +280,15 @@ TEST(ZuCamWindowServices, SettersReachTheWindowWhenItIsThere) {
     EXPECT_EQ(window->tipUpdates, 1);
     app->setUseHardwareRender(true);
     EXPECT_TRUE(app->useHardwareRender);
+
+    // A second start's "show", also inside a longer message, restores a
+    // minimised window; other messages leave it.
+    window->showMinimized();
+    app->onReceivedMessage(2, "please hide");
+    EXPECT_TRUE(window->isMinimized());
+    app->onReceivedMessage(2, "reshow now");
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->isVisible());
     app->mainWindow = nullptr;
 }
 
