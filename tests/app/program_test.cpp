@@ -156,6 +156,20 @@ TEST(Program, UninstallWithoutADisplayNamesTheHoldersOnStandardError) {
     holder.waitForFinished(5000);
 }
 
+TEST(Program, TheMicrophoneStopsBeforeTheWindowGoes) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    QProcess probe;
+    probe.setProcessEnvironment(environment);
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    probe.start(QString(ZUCAM_SHUTDOWN_PROBE), QStringList());
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    ASSERT_EQ(probe.exitStatus(), QProcess::NormalExit) << probe.readAll().constData();
+    if (probe.exitCode() == 77) GTEST_SKIP() << "the microphone cannot open here (source scripts/start-audio.sh)";
+    EXPECT_EQ(probe.exitCode(), 0) << probe.readAll().constData();
+}
+
 TEST(Program, UninstallAsALaterArgumentIsANormalStart) {
     QTemporaryDir home;
     zucam::test::FakeDriverTools tools;
