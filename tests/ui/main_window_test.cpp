@@ -211,6 +211,29 @@ TEST_F(MainWindowTest, ConnectionPictureAndLeaving) {
     EXPECT_FALSE(preview[1]->enabled);
 }
 
+TEST_F(MainWindowTest, APreviewNobodyCanSeeConvertsNoPictures) {
+    Connect(wifi());
+    Picture(wifi());
+    StreamVideoSink* const painter = window_->mainForm()->GetPreviewSinks()[0];
+    StreamVideoSink* const gl = window_->mainForm()->GetPreviewSinks()[1];
+    ASSERT_TRUE(painter->enabled);
+    window_->showMinimized();
+    EXPECT_FALSE(painter->enabled);
+    EXPECT_FALSE(gl->enabled);
+    window_->showNormal();
+    EXPECT_TRUE(painter->enabled);
+    window_->hide();
+    EXPECT_FALSE(painter->enabled);
+    EXPECT_EQ(page(), MainForm::kPageDisplay);  // the page itself stays
+    // A first picture while hidden leaves the preview off too.
+    emit wifi()->OnVideoResolutionChanged(640, 480);
+    Picture(wifi(), 640, 480);
+    EXPECT_FALSE(painter->enabled);
+    window_->show();
+    EXPECT_TRUE(painter->enabled);
+    EXPECT_FALSE(gl->enabled);
+}
+
 TEST_F(MainWindowTest, AFirstPictureQueuedBehindTheLeavingIsIgnored) {
     Connect(wifi());
     emit wifi()->OnDisconnected();
@@ -289,7 +312,8 @@ TEST_F(MainWindowTest, AReconnectionKeepsThePreviewAndAnEarlierGraceTimerDoesNot
     EXPECT_EQ(page(), MainForm::kPageDisplay);
     EXPECT_TRUE(sceneBuilt());
     ASSERT_TRUE(QTest::qWaitFor([&] { return page() == MainForm::kPageWaitLink; }, 4000));
-    EXPECT_GE(sinceSecond.elapsed(), MainWindow::kReconnectGraceMs - 50);
+    // Qt's coarse timers may fire up to 5% early.
+    EXPECT_GE(sinceSecond.elapsed(), MainWindow::kReconnectGraceMs * 94 / 100);
 }
 
 TEST_F(MainWindowTest, PictureOffWithTheAudioDriverOpensTheCamerasAfterASecond) {
