@@ -22,6 +22,7 @@ extern "C" {
 #include <future>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include "../devices/audio/fifo_reader.h"
@@ -229,10 +230,18 @@ TEST_F(EndToEnd, APhoneStreamsToThePreviewTheCameraAndTheMicrophoneThenLeaves) {
         ASSERT_NE(microphone, nullptr);
     }
 
+    window_->SetDeviceName("ZuCam[e2e desk]");
     PhoneStandIn phone;
     ASSERT_TRUE(Connect(phone)) << phone.lastError();
     ASSERT_TRUE(waitPage(MainForm::kPageLinkSuccess)) << page();
     EXPECT_EQ(window_->sessionHub(), window_->wifiHub());
+    // The name the window gave its hubs is what the phone is told.
+    std::optional<Json::Value> name;
+    ASSERT_TRUE(OnPhoneThread([&] {
+        return phone.command().sendCommand(zucam::phone::CommandType::NameQuery) &&
+               (name = phone.command().readMessage()).has_value();
+    }));
+    EXPECT_EQ((*name)["name"].asString(), "ZuCam[e2e desk]");
     ASSERT_TRUE(phone.audio() != nullptr);
 
     ASSERT_TRUE(OnPhoneThread([&] {
