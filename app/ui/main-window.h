@@ -123,6 +123,9 @@ public slots:
     // ---- end of the capture and window-mode block.
 
 protected:
+    // The window's own show, hide and minimise: a preview nobody can see
+    // converts no pictures.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // ---- Event overrides of the capture and window-mode block go here.
 
 private:
@@ -148,6 +151,9 @@ private:
     void StartUsbManager();
     void StopUsbManager();
     void StartFirstHub(int transport);
+    // The preview sinks on exactly while the preview page shows in a window
+    // that is visible and not minimised.
+    void UpdatePreviewSinks();
 
     // Defined in main-window.cpp: the connection handling needs them; the
     // tray icon itself is made by InitTray in the tray block.
