@@ -1,6 +1,7 @@
 #include "ui/floating-geometry.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace window_geometry {
 
@@ -42,6 +43,18 @@ void KeepAspectWhileSizing(int edges, float aspect, int* top, int* bottom, int* 
     } else if (vertical) {
         widthFromHeight();
     }
+}
+
+QSize KeepAspectAfterResize(const QSize& before, const QSize& now, float aspect) {
+    if (!IsUsableAspect(aspect) || now.isEmpty()) return now;
+    const int widthChange = std::abs(now.width() - before.width());
+    const int heightChange = std::abs(now.height() - before.height());
+    int top = 0, left = 0, bottom = now.height(), right = now.width();
+    KeepAspectWhileSizing(widthChange >= heightChange ? kSizingRight : kSizingBottom, aspect, &top, &bottom, &left,
+                          &right);
+    const QSize fitted(right - left, bottom - top);
+    if (std::abs(fitted.width() - now.width()) <= 1 && std::abs(fitted.height() - now.height()) <= 1) return now;
+    return fitted;
 }
 
 bool DragStep(const QPoint& global, const QPoint& dragOffset, const QPoint& windowPos, int threshold, bool started,

@@ -40,6 +40,13 @@ QSize FloatingMinimumSize(double scale, float videoAspect);
 // the rectangle alone.
 void KeepAspectWhileSizing(int edges, float aspect, int* top, int* bottom, int* left, int* right);
 
+// The size a floating window that the window system resized from `before`
+// to `now` should take to keep `aspect`: the side that changed more leads,
+// as KeepAspectWhileSizing does for that edge. `now` itself when it is
+// within a pixel of the ratio (so that corrections settle), when it is empty
+// or when the aspect is unusable.
+QSize KeepAspectAfterResize(const QSize& before, const QSize& now, float aspect);
+
 // One step of dragging the borderless window: the press left `dragOffset`
 // (press position minus window position); with the cursor now at `global`
 // the window belongs at global - dragOffset. A drag starts once that target

@@ -97,6 +97,21 @@ const SizingCase kSizingCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, AspectWhileSizing, testing::ValuesIn(kSizingCases),
                          [](const testing::TestParamInfo<SizingCase>& param) { return std::string(param.param.name); });
 
+TEST(AspectAfterResize, TheSideThatChangedMoreLeadsAndCorrectionsSettle) {
+    const float landscape = 16.0f / 9.0f;
+    const float portrait = 9.0f / 16.0f;
+    EXPECT_EQ(KeepAspectAfterResize({640, 359}, {800, 359}, landscape), QSize(800, 450));
+    EXPECT_EQ(KeepAspectAfterResize({640, 359}, {640, 500}, landscape), QSize(888, 500));
+    // Within a pixel of the ratio: left as it is, so that a correction does
+    // not set off another.
+    EXPECT_EQ(KeepAspectAfterResize({800, 450}, {640, 359}, landscape), QSize(640, 359));
+    EXPECT_EQ(KeepAspectAfterResize({800, 359}, {800, 450}, landscape), QSize(800, 450));
+    EXPECT_EQ(KeepAspectAfterResize({229, 408}, {229, 600}, portrait), QSize(337, 600));
+    EXPECT_EQ(KeepAspectAfterResize({229, 408}, {400, 408}, portrait), QSize(400, 711));
+    EXPECT_EQ(KeepAspectAfterResize({229, 408}, {400, 408}, 0.0f), QSize(400, 408));
+    EXPECT_EQ(KeepAspectAfterResize({229, 408}, {0, 408}, portrait), QSize(0, 408));
+}
+
 struct DragCase {
     const char* name;
     QPoint global, offset, windowPos;
