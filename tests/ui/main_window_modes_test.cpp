@@ -39,7 +39,10 @@
 #include "ui/main-window.h"
 #include "ui/menu-state-form.h"
 #include "ui_main-window.h"
+#include "vexo/gs_device.h"
+#include "zuc_shaders.h"
 #include "video_sink/stream_video_sink_cache.h"
+#include "video_sink/stream_video_sink_sw.h"
 #include "zucam.h"
 
 namespace {
@@ -111,6 +114,10 @@ protected:
         ASSERT_TRUE(folder.isValid());
         app->saveDir = folder.path();
         app->shotOpenDir = false;
+        MakeWindow();
+    }
+    void MakeWindow() {
+        window.reset();
         MainWindow::Outputs outputs;
         outputs.cameraQueueName = QString("/zucam-modes-test-%1").arg(getpid()).toStdString();
         outputs.makeDriverPort = [] { return std::make_unique<NoCameraPort>(); };
@@ -505,6 +512,30 @@ TEST_F(MainWindowModes, RefitKeepsTheNormalGeometryToComeBackTo) {
     EXPECT_EQ(window->geometry(), normal);
 }
 
+TEST_F(MainWindowModes, PictureTurningRefitsAndDisconnectionLeavesTheFloatingMode) {
+    window->SetPictureAspectForTest(16.0f / 9.0f);
+    window->setGeometry(150, 120, 900, 634);
+    QCoreApplication::processEvents();
+    const QRect normal = window->geometry();
+    const QSize preview = Preview()->size();
+    window->SetSuspendMode(true, false);
+    window->OnStreamResolutionChanged(1080, 1920);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->suspendMode());
+    EXPECT_EQ(window->size(), window_geometry::FloatingWindowSize(preview, 1080.0f / 1920.0f));
+    window->OnStreamDisconnected();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->suspendMode());
+    EXPECT_EQ(window->geometry(), normal);
+    EXPECT_TRUE(Title()->isVisible());
+    // The delayed disconnection leaves it too.
+    window->SetSuspendMode(true, false);
+    window->OnStreamDisconnectedDelay();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->suspendMode());
+    EXPECT_EQ(window->geometry(), normal);
+}
+
 TEST_F(MainWindowModes, FloatingWindowKeepsItsRatioWhenSized) {
     window->SetPictureAspectForTest(16.0f / 9.0f);
     window->setGeometry(150, 120, 900, 634);
@@ -559,23 +590,61 @@ TEST_F(MainWindowModes, RendersForALook) {
     QDir().mkpath(QString::fromLocal8Bit(dir));
     const auto save = [&](QWidget* widget, const char* name) {
         QCoreApplication::processEvents();
-        QTest::qWait(100);
+        QTest::qWait(300);
         EXPECT_TRUE(widget->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(name))) << name;
     };
+    // The composition needs the render device that main() makes; it must
+    // be there before the window and go after it.
+    ASSERT_TRUE(GsDevice::CreateDefaultDevice(true));
+    GsDevice::DefaultDevice()->SetFrameRate(30);
+    EXPECT_TRUE(RegisterZucShaders(GsDevice::DefaultDevice()));
+    struct DeviceGoesLast {
+        std::unique_ptr<MainWindow>* window;
+        ~DeviceGoesLast() {
+            window->reset();
+            GsDevice::DestroyDefaultDevice();
+        }
+    } deviceGoesLast{&window};
+    MakeWindow();
     window->setGeometry(100, 100, 900, 634);
     save(window.get(), "main-window-normal.png");
-    window->SetPictureAspectForTest(16.0f / 9.0f);
-    window->SetSuspendMode(true, false);
-    save(window.get(), "main-window-floating-landscape.png");
-    window->SetSuspendMode(false, false);
-    window->SetPictureAspectForTest(9.0f / 16.0f);
-    window->SetSuspendMode(true, false);
-    save(window.get(), "main-window-floating-portrait.png");
-    window->SetSuspendMode(false, false);
-    save(window.get(), "main-window-back-to-normal.png");
     window->trayMenuForTest()->popup(window->mapToGlobal(QPoint(300, 300)));
     save(window->trayMenuForTest(), "tray-menu.png");
     window->trayMenuForTest()->hide();
+
+    // A picture as the decoder would give it: the preview page shows the
+    // composed picture.
+    const auto showPicture = [&](int width, int height) {
+        AVFramePtr frame(av_frame_alloc());
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = width;
+        frame->height = height;
+        ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) frame->data[0][y * frame->linesize[0] + x] = uint8_t(16 + (x * 219) / width);
+        }
+        for (int y = 0; y < height / 2; ++y) {
+            memset(frame->data[1] + y * frame->linesize[1], y < height / 4 ? 80 : 176, width / 2);
+            memset(frame->data[2] + y * frame->linesize[2], 128, width / 2);
+        }
+        window->OnStreamVideoArrive(width, height);
+        for (int i = 0; i < 10; ++i) {
+            window->frameSource()->Push(frame.get());
+            QTest::qWait(40);
+        }
+    };
+    showPicture(1280, 720);
+    save(window.get(), "main-window-picture.png");
+    window->SetSuspendMode(true, false);
+    save(window.get(), "main-window-floating-landscape.png");
+    window->SetSuspendMode(false, false);
+    showPicture(720, 1280);
+    window->SetSuspendMode(true, false);
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(window.get(), &enter);
+    save(window.get(), "main-window-floating-portrait.png");
+    window->SetSuspendMode(false, false);
+    save(window.get(), "main-window-back-to-normal.png");
 }
 
 // ---- The designer form
