@@ -21,6 +21,7 @@
 #include "stream/video_sink/stream_video_sink.h"
 #include "stream/video_sink/stream_video_sink_gl.h"
 #include "stream/video_sink/stream_video_sink_sw.h"
+#include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
 #include "ui/main-form.h"
 #include "ui/widgets/opengl-widget.h"
@@ -424,9 +425,9 @@ TEST_F(MainFormTest, MissingIosServiceIsOfferedOnceByTheUsbButtonAndAgainByTheTi
 }
 
 TEST_F(MainFormTest, HowToOpenLinkRunsTheUsbHelp) {
-    MessageBoxRecorder boxes;
+    zucam::test::DialogRecorder dialogs;
     emit Child<QLabel>(*form, "label_how_to_open")->linkActivated("Open Help");
-    EXPECT_EQ(boxes.count(QString::fromUtf8("手机如何开启USB调试模式")), 1);
+    EXPECT_EQ(dialogs.dialogs(), QStringList({"OpenUSBHelpDialog"}));
 }
 
 TEST_F(MainFormTest, NamesAreShownAsPlainText) {
