@@ -202,7 +202,7 @@ void UsbHelpFrames(const QString& frameDir) {
     const QStringList system = {QString::fromUtf8("语言和输入法"), QString::fromUtf8("日期和时间"),
                                 QString::fromUtf8("开发人员选项"), QString::fromUtf8("重置")};
     const QStringList developer = {QString::fromUtf8("开发人员选项"), QString::fromUtf8("USB调试"),
-                                   QString::fromUtf8("USB调试（安全设置）")};
+                                   QString::fromUtf8("USB安装")};
     const QList<Screen> screens = {
         {QString::fromUtf8("设置"), settings, -1, false},
         {QString::fromUtf8("设置"), settings, 3, false},
@@ -244,12 +244,13 @@ void UsbHelpFrames(const QString& frameDir) {
                                                    QPointF(r.right() - 6.5, r.center().y()),
                                                    QPointF(r.right() - 10, r.center().y() + 3.5)}));
                      }
-                     if (row == screen.highlighted) {  // the tapping finger
+                     if (row == screen.highlighted) {  // the tapping finger, on the switch where there is one
+                         const QPointF tap(isSwitch ? r.right() - 16 : r.right() - 30, r.center().y() + 4);
                          p.setPen(Qt::NoPen);
                          p.setBrush(QColor(0, 159, 255, 90));
-                         p.drawEllipse(QPointF(r.right() - 30, r.center().y() + 4), 9, 9);
+                         p.drawEllipse(tap, 9, 9);
                          p.setBrush(kTheme);
-                         p.drawEllipse(QPointF(r.right() - 30, r.center().y() + 4), 4, 4);
+                         p.drawEllipse(tap, 4, 4);
                      }
                      y += 28;
                  }
@@ -285,7 +286,7 @@ void HelpPictures(const QString& helpDir) {
             p.setPen(Qt::NoPen);
             p.setBrush(i == 0 ? kThemeLight : QColor(Qt::white));
             p.drawRoundedRect(row, 4, 4);
-            Text(p, row.adjusted(5, 0, -30, 0), i == 0 ? QString("ZuCam[PC]") : QString("ZuCam[NB]"), 8.5, kText,
+            Text(p, row.adjusted(4, 0, -28, 0), i == 0 ? QString("ZuCam[PC]") : QString("ZuCam[NB]"), 7.5, kText,
                  false, Qt::AlignLeft | Qt::AlignVCenter);
             p.setBrush(kTheme);
             p.setPen(Qt::NoPen);
@@ -325,7 +326,7 @@ void HelpPictures(const QString& helpDir) {
 
     // iPhone over USB: the trust prompt (320 x 130).
     Save(picture("ios_usb"), 320, 130, 1, [](QPainter& p, const QSizeF& s) {
-        const QRectF d = Phone(p, QRectF(40, 12, 48, 88));
+        const QRectF d = Phone(p, QRectF(34, 10, 60, 92));
         p.setPen(Stroke(kLine, 1));
         p.setBrush(Qt::white);
         const QRectF prompt(d.left() + 1, d.top() + 14, d.width() - 2, 40);
@@ -337,7 +338,7 @@ void HelpPictures(const QString& helpDir) {
         Text(p, QRectF(prompt.left() + 4, prompt.bottom() - 16, prompt.width() - 8, 12), QString::fromUtf8("信任"), 7,
              Qt::white);
         Monitor(p, QRectF(200, 18, 100, 80));
-        Cable(p, QPointF(64, 100), QPointF(196, 92));
+        Cable(p, QPointF(64, 102), QPointF(196, 92));
         Caption(p, s, QString::fromUtf8("点“信任”并输入密码"));
     }, white);
 
