@@ -61,7 +61,7 @@ void IosUsbServerDialog::on_pushButton_ok_clicked() {
     QString reason;
     if (!StartInstaller(path, &reason)) {
         // Nothing started: the program stays, and the user learns why.
-        LOG_E("installer not started: %s", reason.toUtf8().constData());
+        LOG_E("installer not started: %s", reason.simplified().toUtf8().constData());
         MessageBoxDialog box(this);
         box.SetMessage(reason);
         box.SetButtons(1, QString::fromUtf8("确定"), QString());
