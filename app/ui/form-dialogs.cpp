@@ -9,6 +9,7 @@
 #include "ui/dialog/guid-widget.h"
 #include "ui/dialog/help-dialog.h"
 #include "ui/dialog/help-info-dialog.h"
+#include "ui/dialog/ios-usb-server-dialog.h"
 #include "ui/dialog/message-box-dialog.h"
 #include "ui/dialog/net-check-dialog.h"
 #include "ui/dialog/open-usb-help-dialog.h"
@@ -33,18 +34,6 @@ void RunStandIn(QWidget* parent, const QString& what) {
     box.SetMessage(QString::fromUtf8("此处将打开“%1”。").arg(what));
     box.SetButtons(1, QString::fromUtf8("确定"), QString());
     box.exec();
-}
-
-// Offers of the iOS service still allowed in this run.
-int g_iosOfferBudget = 1;
-
-// The counterpart of Apple's mobile device service here is the usbmuxd
-// daemon: it is there when its socket is.
-bool UsbMuxServiceExists() {
-    const QString address = qEnvironmentVariable("USBMUXD_SOCKET_ADDRESS");
-    if (address.startsWith("UNIX:")) return QFileInfo::exists(address.mid(5));
-    if (!address.isEmpty()) return true;  // host:port, reached over TCP
-    return QFileInfo::exists("/var/run/usbmuxd");
 }
 
 }  // namespace
@@ -102,17 +91,12 @@ QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose) 
 }
 
 void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm) {
-    if (rearm) g_iosOfferBudget = 1;
-    ZuCam* app = zucamApp();
-    if (app == nullptr) return;
-    app->appleMobileDeviceInstalled = UsbMuxServiceExists();
-    qDebug() << "checkAppleMobileDeviceSupport installed:" << app->appleMobileDeviceInstalled;
-    if (app->mainWindow) {
-        if (MainForm* form = app->mainWindow->findChild<MainForm*>()) form->UpdateIosServiceTip();
-    }
-    if (app->appleMobileDeviceInstalled || !showDialog || g_iosOfferBudget <= 0) return;
-    --g_iosOfferBudget;
-    RunStandIn(app->mainWindow.data(), QString::fromUtf8("iOS USB服务安装"));
+    if (ZuCam* app = zucamApp()) app->checkAppleMobileDeviceSupport(showDialog, rearm);
+}
+
+void RunIosUsbServerDialog(QWidget* window) {
+    IosUsbServerDialog dialog(window);
+    dialog.exec();
 }
 
 }  // namespace form_dialogs

@@ -101,7 +101,7 @@ void NetCheckDialog::on_pushButton_copy_url_clicked() {
     ui_->pushButton_copy_url->setText(QString::fromUtf8("复制成功"));
     ui_->pushButton_copy_url->setEnabled(false);
     QGuiApplication::clipboard()->setText(testUrl_, QClipboard::Clipboard);
-    QTimer::singleShot(kCopiedMs, this, [this] {
+    QTimer::singleShot(kCopiedMs, Qt::PreciseTimer, this, [this] {
         ui_->pushButton_copy_url->setText(QString::fromUtf8("复制地址"));
         ui_->pushButton_copy_url->setEnabled(true);
     });
