@@ -4,7 +4,15 @@
 #include <QFileInfo>
 #include <QtGlobal>
 
+#include "ui/dialog/aboutus-dialog.h"
+#include "ui/dialog/custom-tips-dialog.h"
+#include "ui/dialog/guid-widget.h"
+#include "ui/dialog/help-dialog.h"
+#include "ui/dialog/help-info-dialog.h"
+#include "ui/dialog/ios-usb-server-dialog.h"
 #include "ui/dialog/message-box-dialog.h"
+#include "ui/dialog/net-check-dialog.h"
+#include "ui/dialog/open-usb-help-dialog.h"
 #include "ui/main-form.h"
 #include "zucam.h"
 
@@ -32,7 +40,7 @@ void RunStandIn(QWidget* parent, const QString& what) {
 
 QDialog* CreateSettingDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("设置")); }
 QDialog* CreateFrameAdjustmentDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("画面调节")); }
-QDialog* CreateNetCheckDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("网络诊断")); }
+QDialog* CreateNetCheckDialog(QWidget* window) { return new NetCheckDialog(window); }
 
 void ToggleVirtualMic(QDialog* settingDialog) {
     // The settings dialog opens or closes the virtual microphone; until it
@@ -48,27 +56,35 @@ void SetCameraModeDisabled(QDialog* settingDialog, bool disabled) {
     Q_UNUSED(disabled);
 }
 
-void RunHelpDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("使用帮助")); }
-void RunAboutUsDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("关于我们")); }
-void RunUsbHelpDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("手机如何开启USB调试模式")); }
+void RunHelpDialog(QWidget* window) {
+    HelpDialog dialog(window);
+    dialog.exec();
+}
+
+void RunAboutUsDialog(QWidget* window) {
+    AboutUsDialog dialog(window);
+    dialog.exec();
+}
+
+void RunUsbHelpDialog(QWidget* window) {
+    OpenUSBHelpDialog dialog(window);
+    dialog.exec();
+}
+
+void RunHelpInfoDialog(QWidget* window) {
+    HelpInfoDialog dialog(window);
+    dialog.exec();
+}
 
 QWidget* CreateScreenShotTip(QWidget* parent, const QString& text) {
-    auto* tip = new MessageBoxDialog(parent);
-    tip->setObjectName("standin_screenshot_tip");
-    tip->SetMessage(text);
-    tip->SetButtons(0, QString(), QString());
+    auto* tip = new CustomTipsDialog(parent);
+    tip->SetText(text);
     return tip;
 }
 
 QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose) {
-    auto* bubble = new MessageBoxDialog(window);
-    bubble->setObjectName("standin_guide_bubble");
-    bubble->setModal(false);
-    bubble->SetMessage(QString::fromUtf8("不知道怎么用，看这里哦！"));
-    bubble->SetButtons(1, QString::fromUtf8("关闭提示"), QString());
-    // Any way of closing it (the button or the title-bar close) dismisses
-    // the guide for good, as the bubble's own close button does.
-    QObject::connect(bubble, &QDialog::finished, bubble, [onFirstClose](int) {
+    auto* bubble = new GuidWidget(window);
+    QObject::connect(bubble, &GuidWidget::sig_firstClose, bubble, [onFirstClose] {
         if (onFirstClose) onFirstClose();
     });
     return bubble;
@@ -78,6 +94,9 @@ void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm) {
     if (ZuCam* app = zucamApp()) app->checkAppleMobileDeviceSupport(showDialog, rearm);
 }
 
-void RunIosUsbServerDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("iOS USB服务安装")); }
+void RunIosUsbServerDialog(QWidget* window) {
+    IosUsbServerDialog dialog(window);
+    dialog.exec();
+}
 
 }  // namespace form_dialogs

@@ -23,6 +23,7 @@
 #include "devices/driver_install/driver_install.h"
 #include "devices/driver_install/file_holders.h"
 #include "support/fake_driver_tools/fake_driver_tools.h"
+#include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
 #include "../devices/audio/fifo_reader.h"
 #include "vexo/gs_device.h"
@@ -172,20 +173,20 @@ protected:
 
 TEST_F(IosOffer, OfferedOncePerRunThroughTheUsbLinkAndEachTimeWithRearm) {
     ZuCam* app = zucamApp();
-    MessageBoxRecorder boxes(1);
-    const QString offer = QString::fromUtf8("iOS USB服务安装");
+    zucam::test::DialogRecorder offers(0);  // each offer answered "取消"
+    const QString offer = "IosUsbServerDialog";
     app->checkAppleMobileDeviceSupport(false, false);  // start-up: no offer
     EXPECT_FALSE(app->appleMobileDeviceInstalled);
-    EXPECT_EQ(boxes.count(offer), 0);
+    EXPECT_EQ(offers.count(offer), 0);
     app->checkAppleMobileDeviceSupport(true, false);
     app->checkAppleMobileDeviceSupport(true, false);
-    EXPECT_EQ(boxes.count(offer), 1);
+    EXPECT_EQ(offers.count(offer), 1);
     app->checkAppleMobileDeviceSupport(true, true);
     app->checkAppleMobileDeviceSupport(true, true);
-    EXPECT_EQ(boxes.count(offer), 3);
+    EXPECT_EQ(offers.count(offer), 3);
     app->checkAppleMobileDeviceSupport(true, false);  // the last rearm was used
-    EXPECT_EQ(boxes.count(offer), 3);
-    EXPECT_EQ(boxes.messages().size(), 3);
+    EXPECT_EQ(offers.count(offer), 3);
+    EXPECT_EQ(offers.dialogs().size(), 3);
 
     // The daemon appears: no offer, even re-armed.
     QFile socket(dir_.path() + "/usbmuxd");
@@ -193,7 +194,7 @@ TEST_F(IosOffer, OfferedOncePerRunThroughTheUsbLinkAndEachTimeWithRearm) {
     socket.close();
     app->checkAppleMobileDeviceSupport(true, true);
     EXPECT_TRUE(app->appleMobileDeviceInstalled);
-    EXPECT_EQ(boxes.messages().size(), 3);
+    EXPECT_EQ(offers.dialogs().size(), 3);
 }
 
 class CameraName : public testing::Test {

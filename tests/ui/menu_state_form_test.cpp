@@ -13,12 +13,14 @@
 #include <gtest/gtest.h>
 
 #include "core/qss/qss_manager.h"
+#include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
 #include "ui/menu-state-form.h"
 #include "zucam.h"
 
 namespace {
 
+using zucam::test::DialogRecorder;
 using zucam::test::MessageBoxRecorder;
 
 template <typename T = QPushButton>
@@ -321,21 +323,21 @@ TEST_F(MenuStateFormTest, MoreMenuHasThreeEntriesAndIsPlacedAtEveryClick) {
     ExpectNear(menu->pos(), QPoint(moved.x() + static_cast<int>(5.0 * scale), moved.y() - menu->height()));
     menu->hide();
 
+    DialogRecorder dialogs;
     for (int i = 0; i < 3; ++i) menu->actions()[i]->trigger();
     menu->actions()[2]->trigger();
     EXPECT_EQ(boxes.count(QString::fromUtf8("“设置”")), 1);
     EXPECT_EQ(boxes.count(QString::fromUtf8("画面调节")), 1);
-    EXPECT_EQ(boxes.count(QString::fromUtf8("网络诊断")), 2);
-    EXPECT_EQ(window.findChildren<QDialog*>("standin_网络诊断").size(), 1);  // made on first use, kept
+    EXPECT_EQ(dialogs.count("NetCheckDialog"), 2);
+    EXPECT_EQ(window.findChildren<QDialog*>("NetCheckDialog").size(), 1);  // made on first use, kept
 }
 
 TEST_F(MenuStateFormTest, HelpAndAboutRunTheirDialogs) {
-    MessageBoxRecorder boxes;
+    DialogRecorder dialogs;
     window.show();
     QTest::mouseClick(Child(*form, "pushButton_menu_help"), Qt::LeftButton);
     QTest::mouseClick(Child(*form, "pushButton_menu_aboutus"), Qt::LeftButton);
-    EXPECT_EQ(boxes.count(QString::fromUtf8("使用帮助")), 1);
-    EXPECT_EQ(boxes.count(QString::fromUtf8("关于我们")), 1);
+    EXPECT_EQ(dialogs.dialogs(), QStringList({"HelpDialog", "AboutUsDialog"}));
 }
 
 TEST_F(MenuStateFormTest, EachScreenshotTipGoesTwoSecondsAfterItCame) {
@@ -344,7 +346,7 @@ TEST_F(MenuStateFormTest, EachScreenshotTipGoesTwoSecondsAfterItCame) {
     form->ShowScreenShotTip();
     QTest::qWait(600);
     form->ShowScreenShotTip();
-    QList<QWidget*> tips = shot->findChildren<QWidget*>("standin_screenshot_tip");
+    QList<QWidget*> tips = shot->findChildren<QWidget*>("CustomTipsDialog");
     ASSERT_EQ(tips.size(), 2);
     EXPECT_EQ(tips[0]->pos(), tips[1]->pos());
     const QPoint corner = shot->mapToGlobal(QPoint(0, 0));
@@ -370,7 +372,7 @@ TEST_F(MenuStateFormTest, GuideShowsUntilDismissedAndNeverAgain) {
     EXPECT_EQ(form->guideWidgetForTest(), bubble.data());
 
     // The bubble's own dismissal.
-    ASSERT_TRUE(QMetaObject::invokeMethod(bubble.data(), "on_pushButton_ok_clicked"));
+    QTest::mouseClick(bubble->findChild<QPushButton*>("pushButton_ftip_close"), Qt::LeftButton);
     EXPECT_FALSE(app->firstOpen);
     EXPECT_EQ(form->guideWidgetForTest(), nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(bubble.isNull(), 2000);
@@ -379,7 +381,7 @@ TEST_F(MenuStateFormTest, GuideShowsUntilDismissedAndNeverAgain) {
 }
 
 TEST_F(MenuStateFormTest, HelpButtonDismissesTheGuide) {
-    MessageBoxRecorder boxes;
+    DialogRecorder dialogs;
     app->firstOpen = true;
     window.show();
     form->ShowGuidWidget();
