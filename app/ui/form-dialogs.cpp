@@ -4,7 +4,9 @@
 #include <QFileInfo>
 #include <QtGlobal>
 
+#include "ui/dialog/frame-adjustment-dialog.h"
 #include "ui/dialog/message-box-dialog.h"
+#include "ui/dialog/setting-dialog.h"
 #include "ui/main-form.h"
 #include "zucam.h"
 
@@ -42,22 +44,16 @@ bool UsbMuxServiceExists() {
 
 }  // namespace
 
-QDialog* CreateSettingDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("设置")); }
-QDialog* CreateFrameAdjustmentDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("画面调节")); }
+QDialog* CreateSettingDialog(QWidget* window) { return new SettingDialog(window); }
+QDialog* CreateFrameAdjustmentDialog(QWidget* window) { return new FrameAdjustmentDialog(window); }
 QDialog* CreateNetCheckDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("网络诊断")); }
 
 void ToggleVirtualMic(QDialog* settingDialog) {
-    // The settings dialog opens or closes the virtual microphone; until it
-    // exists the switch says so and leaves the microphone as it is.
-    RunStandIn(settingDialog != nullptr ? settingDialog->parentWidget() : nullptr,
-               QString::fromUtf8("虚拟麦克风开关"));
+    if (auto* dialog = qobject_cast<SettingDialog*>(settingDialog)) dialog->ToggleVirtualMic();
 }
 
 void SetCameraModeDisabled(QDialog* settingDialog, bool disabled) {
-    // The settings dialog greys out its camera-mode switch while a phone
-    // streams; the stand-in has no such switch.
-    Q_UNUSED(settingDialog);
-    Q_UNUSED(disabled);
+    if (auto* dialog = qobject_cast<SettingDialog*>(settingDialog)) dialog->SetCameraModeDisabled(disabled);
 }
 
 void RunHelpDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("使用帮助")); }

@@ -2,9 +2,8 @@
 // tool bar open or call, gathered here so that each has one place where it
 // is made: the forms never name a dialog class themselves.
 //
-// The settings, picture-adjustment, network-diagnosis, help, about and USB
-// help dialogs, the screenshot tip, the first-use guide and the iOS service
-// offer are not built yet; until they are, each function here opens a
+// The network-diagnosis, help, about and USB help dialogs, the screenshot
+// tip, the first-use guide and the iOS service offer are not built yet; until they are, each function here opens a
 // message box saying what would open (the forms' own behaviour around them -
 // when they open, how they are placed, when they go - is real).
 // GUI thread only.
