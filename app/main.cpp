@@ -1,6 +1,9 @@
 // The entry point: brings up the socket layer, Tether and the application
 // information, then runs ZuCam as the single primary instance or hands
-// "show" to the one that already runs.
+// "show" to the one that already runs. "zucam --uninstall" only removes the
+// drivers and filters and exits.
+#include <QApplication>
+#include <QString>
 #include <cstdio>
 #include <cstdlib>
 
@@ -40,6 +43,15 @@ int main(int argc, char** argv) {
     // Registered after every static initialiser, so it runs before their
     // destructors: nothing logs into a torn-down Tether.
     std::atexit(uninitTetherAtExit);
+
+    // "--uninstall" as the first argument: remove the drivers and filters,
+    // nothing else (no application information, no render device, no
+    // second-instance hand-off).
+    if (argc > 1 && QString::fromLocal8Bit(argv[1]) == QLatin1String("--uninstall")) {
+        QApplication application(argc, argv);
+        uninstallDrivers();
+        return 0;
+    }
 
     setApplicationInformation();
 

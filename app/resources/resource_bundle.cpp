@@ -7,4 +7,5 @@
 void InitResourceBundle() {
     Q_INIT_RESOURCE(qss);
     Q_INIT_RESOURCE(image);
+    Q_INIT_RESOURCE(hlsl);
 }

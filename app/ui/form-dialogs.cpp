@@ -30,18 +30,6 @@ void RunStandIn(QWidget* parent, const QString& what) {
     box.exec();
 }
 
-// Offers of the iOS service still allowed in this run.
-int g_iosOfferBudget = 1;
-
-// The counterpart of Apple's mobile device service here is the usbmuxd
-// daemon: it is there when its socket is.
-bool UsbMuxServiceExists() {
-    const QString address = qEnvironmentVariable("USBMUXD_SOCKET_ADDRESS");
-    if (address.startsWith("UNIX:")) return QFileInfo::exists(address.mid(5));
-    if (!address.isEmpty()) return true;  // host:port, reached over TCP
-    return QFileInfo::exists("/var/run/usbmuxd");
-}
-
 }  // namespace
 
 QDialog* CreateSettingDialog(QWidget* window) { return new SettingDialog(window); }
@@ -83,17 +71,9 @@ QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose) 
 }
 
 void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm) {
-    if (rearm) g_iosOfferBudget = 1;
-    ZuCam* app = zucamApp();
-    if (app == nullptr) return;
-    app->appleMobileDeviceInstalled = UsbMuxServiceExists();
-    qDebug() << "checkAppleMobileDeviceSupport installed:" << app->appleMobileDeviceInstalled;
-    if (app->mainWindow) {
-        if (MainForm* form = app->mainWindow->findChild<MainForm*>()) form->UpdateIosServiceTip();
-    }
-    if (app->appleMobileDeviceInstalled || !showDialog || g_iosOfferBudget <= 0) return;
-    --g_iosOfferBudget;
-    RunStandIn(app->mainWindow.data(), QString::fromUtf8("iOS USB服务安装"));
+    if (ZuCam* app = zucamApp()) app->checkAppleMobileDeviceSupport(showDialog, rearm);
 }
+
+void RunIosUsbServerDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("iOS USB服务安装")); }
 
 }  // namespace form_dialogs

@@ -41,8 +41,13 @@ QWidget* CreateScreenShotTip(QWidget* parent, const QString& text);
 QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose);
 
 // The check for the iOS USB service (and, when it is missing and showDialog
-// is set, the offer to install it once per run; rearm allows one more).
-// Refreshes ZuCam's "installed" flag and the connection form's tip button.
+// is set, the offer to install it once per run; rearm allows one more):
+// ZuCam::checkAppleMobileDeviceSupport. Refreshes ZuCam's "installed" flag
+// and the connection form's tip button.
 void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm);
+
+// The iOS USB service offer, run modally over window (ZuCam calls it when
+// the service is missing and an offer is due).
+void RunIosUsbServerDialog(QWidget* window);
 
 }  // namespace form_dialogs
