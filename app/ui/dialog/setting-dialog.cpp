@@ -18,6 +18,8 @@
 #include <mutex>
 
 #include "core/system/probe_write.h"
+#include "devices/driver_install/driver_install.h"
+#include "devices/driver_install/driver_tool.h"
 #include "core/system/system_info.h"
 #include "core/tether/tq.h"
 #include "core/tether/tq_config.h"
@@ -64,23 +66,19 @@ void ShowNotice(QWidget* parent, const QString& text) {
 // Runs one tool command and waits for it, up to timeoutMs; a run past that
 // is killed. Exit code and output are not judged here.
 void RunTool(const QString& command, int timeoutMs) {
-    if (command.trimmed().isEmpty()) return;
-    QStringList arguments = QProcess::splitCommand(command);
-    if (arguments.isEmpty()) return;
-    const QString program = arguments.takeFirst();
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments, QIODevice::ReadWrite);
-    if (!process.waitForStarted(timeoutMs)) {
-        qDebug() << "[camera mode] cannot start:" << command << process.errorString();
-        return;
-    }
-    process.closeWriteChannel();
-    if (!process.waitForFinished(timeoutMs)) {
+    if (command.trimmed().isEmpty()) return;  // no such command on this system
+    const DriverToolRun run = RunDriverTool(command, timeoutMs);
+    if (!run.started) {
+        qDebug() << "[camera mode] cannot start:" << command;
+    } else if (!run.finished) {
         qDebug() << "[camera mode] still running after" << timeoutMs << "ms, killed:" << command;
-        process.kill();
-        process.waitForFinished(1000);
     }
+}
+
+// Starts a program detached (the sound settings).
+bool StartDetached(const QString& program, const QStringList& arguments) {
+    if (g_detachedStarter) return g_detachedStarter(program, arguments);
+    return QProcess::startDetached(program, arguments);
 }
 
 }  // namespace
@@ -94,9 +92,14 @@ CameraModeTools SettingDialog::DefaultCameraModeTools() {
         QMutexLocker lock(&g_toolsMutex);
         if (g_toolsOverride) return *g_toolsOverride;
     }
-    // The driver installation's tools are not part of this program yet:
-    // nothing is run.
-    return CameraModeTools();
+    CameraModeTools tools;
+    tools.checkCameraDriver = [] { return checkCameraDriver(kDriverToolTimeoutMs); };
+    tools.installCameraDriverCommand = [] { return installCameraDriverCommand(); };
+    tools.removeCameraDriverCommand = [] { return removeCameraDriverCommand(); };
+    tools.registerCameraFilterCommand = [](const QString& bits) { return registerCameraFilterCommand(bits); };
+    tools.unregisterCameraFilterCommand = [](const QString& bits) { return unregisterCameraFilterCommand(bits); };
+    tools.toolTimeoutMs = kDriverToolTimeoutMs;
+    return tools;
 }
 
 void SettingDialog::SetCameraModeToolsForTesting(std::optional<CameraModeTools> tools) {
@@ -179,6 +182,8 @@ void SettingDialog::SetCameraModeUi(bool driverMode) {
     }
     ZuCam* const app = zucamApp();
     if (app == nullptr) return;
+    // Applied again: the filter's registry entry follows the name.
+    app->setCameraName(app->cameraName);
     ui_->lineEdit_camera_name->setText(app->cameraName);
 }
 
@@ -272,12 +277,12 @@ void SettingDialog::on_checkBox_shotOpendir_clicked(bool checked) {
 }
 
 void SettingDialog::on_checkBox_wintop_clicked(bool checked) {
-    if (ZuCam* app = zucamApp()) app->windowStaysOnTop = checked;
+    if (ZuCam* app = zucamApp()) app->setWindowStaysOnTop(checked);
 }
 
 void SettingDialog::on_comboBox_render_mode_activated(int index) {
     // Takes effect at the next connection.
-    if (ZuCam* app = zucamApp()) app->useHardwareRender = index == 0;
+    if (ZuCam* app = zucamApp()) app->setUseHardwareRender(index == 0);
 }
 
 void SettingDialog::on_lineEdit_device_name_textChanged(const QString& text) {
@@ -296,7 +301,7 @@ void SettingDialog::on_pushButton_camera_modify_clicked() {
     const QString newName = dialog.GetNewName();
     if (newName == oldName) return;
     ui_->lineEdit_camera_name->setText(newName);
-    if (ZuCam* app = zucamApp()) app->cameraName = newName;
+    if (ZuCam* app = zucamApp()) app->setCameraName(newName);
 }
 
 void SettingDialog::on_pushButton_select_dir_clicked() {
@@ -356,7 +361,7 @@ void SettingDialog::on_pushButton_title_close_clicked() {
         }
         if (app != nullptr && name != app->cameraName) {
             qDebug() << "[update_new_camera_name]";
-            app->cameraName = name;
+            app->setCameraName(name);
         }
     }
     hide();
@@ -374,8 +379,20 @@ void SettingDialog::on_radioButton_vmic_open_clicked() {
     }
     ZuCam* const app = zucamApp();
     if (app == nullptr || app->openVmic) return;
-    // Opening the microphone is not part of this program yet.
-    ui_->radioButton_vmic_close->setChecked(true);
+    if (!app->openVirtualMic(true)) {
+        ui_->radioButton_vmic_close->setChecked(true);  // ZuCam told why
+        return;
+    }
+    if (!app->checkSystemMicForbid()) {
+        // The device is there but the audio server offers no source for it.
+        MessageBoxDialog question(app->mainWindow.data());
+        question.SetMessage(QString::fromUtf8(
+            "检测到麦克风被系统禁用，请右键点击启用\"Zu Virtual Audio Device\"，启用后可听到声音。"));
+        question.SetButtons(2, QString::fromUtf8("去启用"), QString::fromUtf8("不启用"));
+        // The sound settings on their input-devices page.
+        if (question.exec() == 1) StartDetached("pavucontrol", {"--tab=4"});
+    }
+    QTimer::singleShot(100, app, [app] { app->updateVolume(0); });
 }
 
 void SettingDialog::on_radioButton_vmic_close_clicked() {
@@ -387,6 +404,8 @@ void SettingDialog::on_radioButton_vmic_close_clicked() {
         ui_->radioButton_vmic_open->setChecked(true);
         return;
     }
+    app->closeVirtualMic();
+    QTimer::singleShot(100, app, [app] { app->updateVolume(-1); });
 }
 
 void SettingDialog::ToggleVirtualMic() {
