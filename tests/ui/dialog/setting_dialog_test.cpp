@@ -4,6 +4,7 @@
 // tools that log their arguments (the command order of each mode, one switch
 // at a time, bounded tool runs, the stored mode clamped).
 #include <QApplication>
+#include <QProcess>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -23,7 +24,12 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+#include "../../devices/audio/fifo_reader.h"
 #include "core/system/system_info.h"
+#include "devices/audio/audio_device_link.h"
+#include "devices/driver_install/driver_install.h"
+#include "support/fake_driver_tools/fake_driver_tools.h"
+#include "ui/menu-state-form.h"
 #include "core/tether/tq.h"
 #include "core/tether/tq_config.h"
 #include "support/message_box_recorder.h"
@@ -677,6 +683,160 @@ TEST_F(SettingDialogTest, CameraModeChoiceIsDisabledWhileAPhoneStreams) {
     EXPECT_FALSE(Child("comboBox_camera_mode")->isEnabled());
     dialog->SetCameraModeDisabled(false);
     EXPECT_TRUE(Child("comboBox_camera_mode")->isEnabled());
+}
+
+
+// ---- the camera-mode switch on the driver installation's own tools ----------
+
+using zucam::test::FakeDriverTools;
+
+class SettingDialogOnDriverTools : public SettingDialogTest {
+protected:
+    void SetUp() override {
+        SettingDialogTest::SetUp();
+        SettingDialog::SetCameraModeToolsForTesting(std::nullopt);  // the real command builders
+        SetDriverToolFolderForTesting(fake.folder());
+    }
+    void TearDown() override {
+        SettingDialogTest::TearDown();
+        SetDriverToolFolderForTesting(QString());
+        SetAudioDeviceLinkPathForTesting(std::string());
+        app->closeVirtualMic();
+    }
+    FakeDriverTools fake;
+};
+
+TEST_F(SettingDialogOnDriverTools, EachModeRunsDevconAndRegsvr32InItsOrder) {
+    const QString camera = fake.folder() + "/Drivers/camera/";
+    const struct {
+        int mode;
+        QByteArray findOutput;
+        QStringList runs;
+    } cases[] = {
+        {1, FakeDriverTools::NoDevicesFound(),
+         {"camera[find][=][Root\\TAMRY\\ZuCamera]",
+          "camera[install][" + camera + "ZuCamera.inf][Root\\TAMRY\\ZuCamera]",
+          "regsvr32[/u][/s][" + camera + "zu-virtual-camera-dshow32.dll]",
+          "regsvr32[/u][/s][" + camera + "zu-virtual-camera-dshow64.dll]"}},
+        {0, FakeDriverTools::NoDevicesFound(),
+         {"regsvr32[/i][/s][" + camera + "zu-virtual-camera-dshow32.dll]",
+          "regsvr32[/i][/s][" + camera + "zu-virtual-camera-dshow64.dll]",
+          "camera[remove][Root\\TAMRY\\ZuCamera]"}},
+    };
+    for (const auto& c : cases) {
+        FakeDriverTools driverTools;
+        SetDriverToolFolderForTesting(driverTools.folder());
+        driverTools.setOutput("camera", "find", c.findOutput);
+        tq::SetConfig<int>(g_cd->config, "camera_mode", c.mode);
+        Make();
+        QStringList runs;
+        for (const FakeDriverTools::Call& call : driverTools.calls()) {
+            QString line = call.tool;
+            for (const QString& argument : call.arguments) line += "[" + argument + "]";
+            runs << line;
+            EXPECT_TRUE(call.ended) << line.toStdString();
+        }
+        QStringList expected = c.runs;
+        expected.replaceInStrings(camera, driverTools.folder() + "/Drivers/camera/");
+        EXPECT_EQ(runs, expected) << "mode " << c.mode;
+        EXPECT_EQ(StoredMode(), c.mode);
+        dialog.reset();
+    }
+}
+
+// ---- the virtual microphone -----------------------------------------------------
+
+TEST_F(SettingDialogOnDriverTools, MicrophoneOnBeforeWindows10IsRefused) {
+    app->openVmic = false;
+    Make();
+    SetSystemVersionOverrideForTesting(std::nullopt, false);
+    MessageBoxRecorder boxes;
+    Child<QRadioButton>("radioButton_vmic_open")->click();
+    EXPECT_EQ(boxes.messages(), QStringList{QString::fromUtf8("虚拟麦克风只支持win10及以上版本的系统")});
+    EXPECT_TRUE(Child<QRadioButton>("radioButton_vmic_close")->isChecked());
+    EXPECT_FALSE(app->openVmic);
+    EXPECT_TRUE(fake.callsOf("audio-x64").isEmpty()) << "the driver was looked for";
+}
+
+TEST_F(SettingDialogOnDriverTools, MicrophoneThatCannotOpenLeavesItOff) {
+    app->openVmic = false;
+    Make();
+    fake.setOutput("audio-x64", "find", FakeDriverTools::NoDevicesFound());
+    MessageBoxRecorder boxes(0);  // no to installing the driver
+    Child<QRadioButton>("radioButton_vmic_open")->click();
+    EXPECT_EQ(boxes.count(QString::fromUtf8("未安装虚拟麦克风驱动")), 1);
+    EXPECT_TRUE(Child<QRadioButton>("radioButton_vmic_close")->isChecked());
+    EXPECT_FALSE(app->openVmic);
+}
+
+TEST_F(SettingDialogOnDriverTools, MicrophoneOffIsRefusedWhileThePictureIsOff) {
+    app->openVmic = true;  // as if open
+    app->setVideoTransport(false);
+    Make();
+    EXPECT_TRUE(Child<QRadioButton>("radioButton_vmic_open")->isChecked());
+    MessageBoxRecorder boxes;
+    Child<QRadioButton>("radioButton_vmic_close")->click();
+    EXPECT_EQ(boxes.messages(), QStringList{QString::fromUtf8("请先开启摄像头画面后，再关闭麦克风")});
+    EXPECT_TRUE(Child<QRadioButton>("radioButton_vmic_open")->isChecked());
+    EXPECT_TRUE(app->openVmic);
+
+    app->setVideoTransport(true);
+    Child<QRadioButton>("radioButton_vmic_close")->click();
+    EXPECT_EQ(boxes.messages().size(), 1);
+    EXPECT_FALSE(app->openVmic);
+    EXPECT_FALSE(app->VirtualMicOpen());
+    // 100 ms later the tool bar's level shows "off".
+    if (app->mainWindow) QTRY_COMPARE_WITH_TIMEOUT(MenuStateForm::volumeLevel(), -1, 2000);
+}
+
+TEST_F(SettingDialogOnDriverTools, ToolBarToggleFollowsTheMicrophone) {
+    app->openVmic = true;
+    app->setVideoTransport(true);
+    Make();
+    dialog->ToggleVirtualMic();  // open -> closed
+    EXPECT_FALSE(app->openVmic);
+    EXPECT_TRUE(Child<QRadioButton>("radioButton_vmic_close")->isChecked());
+
+    fake.setOutput("audio-x64", "find", FakeDriverTools::NoDevicesFound());
+    MessageBoxRecorder boxes(0);
+    dialog->ToggleVirtualMic();  // closed -> tries to open, cannot
+    EXPECT_EQ(boxes.count(QString::fromUtf8("未安装虚拟麦克风驱动")), 1);
+    EXPECT_FALSE(app->openVmic);
+    EXPECT_TRUE(Child<QRadioButton>("radioButton_vmic_close")->isChecked());
+}
+
+bool PulseAnswers() {
+    QProcess pactl;
+    pactl.start("pactl", {"info"});
+    return pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
+}
+
+TEST_F(SettingDialogOnDriverTools, OpenedMicrophoneWithoutASourceOffersTheSoundSettings) {
+    if (!PulseAnswers()) GTEST_SKIP() << "no PulseAudio server (source scripts/start-audio.sh)";
+    // The driver's link is there (a FIFO read by the test), but the audio
+    // server lists no "Zu Virtual Audio Device" source.
+    fake.setOutput("audio-x64", "find", FakeDriverTools::DevicesFound(1));
+    FifoReader link;
+    ASSERT_TRUE(link.made());
+    ASSERT_TRUE(link.OpenReader());
+    SetAudioDeviceLinkPathForTesting(link.path());
+    app->openVmic = false;
+    Make();
+    for (int answer : {1, 0}) {
+        QStringList started;
+        SettingDialog::SetDetachedStarterForTesting([&](const QString& program, const QStringList& arguments) {
+            started << program + " " + arguments.join(' ');
+            return true;
+        });
+        MessageBoxRecorder boxes(answer);
+        app->closeVirtualMic();
+        Child<QRadioButton>("radioButton_vmic_open")->click();
+        SettingDialog::SetDetachedStarterForTesting(nullptr);
+        EXPECT_TRUE(app->openVmic) << answer;
+        EXPECT_EQ(boxes.count(QString::fromUtf8("检测到麦克风被系统禁用")), 1) << answer;
+        EXPECT_EQ(started, answer == 1 ? QStringList{"pavucontrol --tab=4"} : QStringList()) << answer;
+    }
+    app->closeVirtualMic();
 }
 
 }  // namespace
