@@ -1,39 +1,46 @@
 #include "scaler/video_scaler.h"
 
 extern "C" {
-#include <libavutil/buffer.h>
-#include <libavutil/imgutils.h>
+#include <libavutil/error.h>
 }
 
 #include "core/tether/tq_log.h"
 #include "ffmpeg_color.h"
+#include "scaler/rgba_to_yuv420p.h"
+#include "vexo/gs_device.h"
 
 namespace {
 
-void KeepPlane(void* /*opaque*/, uint8_t* /*data*/) {}
+// What the render output asks for: its read-back to the camera's format, at
+// one size, which the own converter gives as swscale would.
+bool OwnConverterFits(const VideoScalerParams& destination, const VideoScalerParams& source) {
+    return source.format == AV_PIX_FMT_RGBA && source.range == AVCOL_RANGE_JPEG &&
+           destination.format == AV_PIX_FMT_YUV420P && destination.range == AVCOL_RANGE_MPEG &&
+           destination.colorspace == AVCOL_SPC_BT709 && source.width == destination.width &&
+           source.height == destination.height && RgbaToYuv420pBt709Matches(source.width, source.height);
+}
 
-// A frame over borrowed planes: swscale's frame interface takes references
-// of the buffers, which here cost nothing and free nothing.
-AVFramePtr WrapPlanes(const VideoScalerParams& shape, uint8_t* const planes[], const int linesizes[]) {
-    AVFramePtr frame(av_frame_alloc());
-    if (!frame) return nullptr;
-    frame->format = shape.format;
-    frame->width = shape.width;
-    frame->height = shape.height;
-    frame->color_range = shape.range;
-    frame->colorspace = shape.colorspace;
-    ptrdiff_t strides[4] = {};
-    for (int i = 0; i < 4; ++i) strides[i] = linesizes[i];
-    size_t sizes[4] = {};
-    if (av_image_fill_plane_sizes(sizes, shape.format, shape.height, strides) < 0) return nullptr;
-    for (int i = 0; i < 4 && sizes[i] > 0; ++i) {
-        if (planes[i] == nullptr) return nullptr;
-        frame->buf[i] = av_buffer_create(planes[i], sizes[i], KeepPlane, nullptr, 0);
-        if (frame->buf[i] == nullptr) return nullptr;
-        frame->data[i] = planes[i];
-        frame->linesize[i] = linesizes[i];
+bool ConvertOwn(const VideoScaler& scaler, uint8_t* const destination[], const int destinationLinesize[],
+                const uint8_t* const source[], const int sourceLinesize[]) {
+    const int width = scaler.source.width;
+    const int height = scaler.source.height;
+    if (source[0] == nullptr || destination[0] == nullptr || destination[1] == nullptr || destination[2] == nullptr) {
+        return false;
     }
-    return frame;
+    const int chromaRows = (height + 1) / 2;
+    const auto work = [&](int begin, int end) {
+        ConvertRgbaToYuv420pBt709Rows(source[0], sourceLinesize[0], width, height, destination, destinationLinesize,
+                                      begin, end);
+    };
+    GsDevice* const device = GsDevice::DefaultDevice();
+    // A 1080p picture takes about a millisecond on one thread: the workers
+    // share it out only for the largest pictures.
+    if (device != nullptr) {
+        device->RunRows(chromaRows, static_cast<int64_t>(width) * height / 4, work);
+    } else {
+        work(0, chromaRows);
+    }
+    return true;
 }
 
 }  // namespace
@@ -51,11 +58,11 @@ std::unique_ptr<VideoScaler> video_scaler_create(const VideoScalerParams& destin
         LOG_E("video_scaler_create: Could not create " "swscale");
         return scaler;
     }
-    // Slice threads, one per core: a 1080p frame takes a quarter of the
-    // single-threaded time.
+    // One thread: the render output's own conversion runs on the render
+    // library's workers, and anything else swscale is asked for is rare.
     const int result = InitSwsContext(context.get(), SwsSetup{source.width, source.height, source.format, sourceFull,
                                                                destination.width, destination.height,
-                                                               destination.format, destinationFull, SWS_BILINEAR, 0});
+                                                               destination.format, destinationFull, SWS_BILINEAR, 1});
     if (result < 0) {
         LOG_E("[VideoScaler] sws_init_context failed error: %s", FfmpegErrorText(result).c_str());
         return scaler;
@@ -67,22 +74,18 @@ std::unique_ptr<VideoScaler> video_scaler_create(const VideoScalerParams& destin
     scaler->sourceHeight = source.height;
     scaler->source = source;
     scaler->destination = destination;
+    scaler->ownConverter = OwnConverterFits(destination, source);
     return scaler;
 }
 
 bool video_scaler_scale(VideoScaler* scaler, uint8_t* const destination[], const int destinationLinesize[],
                         const uint8_t* const source[], const int sourceLinesize[]) {
     if (scaler == nullptr || !scaler->context) return false;
-    const AVFramePtr sourceFrame = WrapPlanes(scaler->source, const_cast<uint8_t* const*>(source), sourceLinesize);
-    const AVFramePtr destinationFrame = WrapPlanes(scaler->destination, destination, destinationLinesize);
-    if (sourceFrame && destinationFrame) {
-        const int result = sws_scale_frame(scaler->context.get(), destinationFrame.get(), sourceFrame.get());
-        if (result >= 0) return true;
-        LOG_E("[VideoScaler] sws_scale failed, %d", result);
+    if (scaler->ownConverter) {
+        if (ConvertOwn(*scaler, destination, destinationLinesize, source, sourceLinesize)) return true;
+        LOG_E("[VideoScaler] sws_scale failed, %d", AVERROR(EINVAL));
         return false;
     }
-    // Planes that cannot be wrapped (missing ones, say): swscale's own
-    // checks decide on the single-threaded path.
     const int result = sws_scale(scaler->context.get(), source, sourceLinesize, 0, scaler->sourceHeight,
                                  destination, destinationLinesize);
     if (result > 0) return true;

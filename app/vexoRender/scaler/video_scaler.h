@@ -21,6 +21,10 @@ struct VideoScalerParams {
 
 struct VideoScaler {
     SwsContextPtr context;  // null when creation failed
+    // Full-range RGBA to limited-range BT.709 YUV420P of one size that the
+    // render library's own converter computes (on the render library's row
+    // workers) instead of swscale, with the same result within one step.
+    bool ownConverter = false;
     int sourceHeight = 0;   // the slice height of every conversion
     // The shapes, for swscale's threaded frame interface.
     VideoScalerParams source;
@@ -31,9 +35,9 @@ struct VideoScaler {
 // refuses the shapes.
 std::unique_ptr<VideoScaler> video_scaler_create(const VideoScalerParams& destination,
                                                  const VideoScalerParams& source);
-// False without a context (silently) or when swscale fails (logged). The
-// conversion runs on swscale's slice threads; the result is the same as one
-// thread's.
+// False without a context (silently) or when the conversion fails (logged).
+// The render output's conversion (RGBA to BT.709 YUV420P) runs on the render
+// library's row workers; anything else on swscale, on the calling thread.
 bool video_scaler_scale(VideoScaler* scaler, uint8_t* const destination[], const int destinationLinesize[],
                         const uint8_t* const source[], const int sourceLinesize[]);
 void video_scaler_free(VideoScaler* scaler);

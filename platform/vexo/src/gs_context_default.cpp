@@ -27,31 +27,11 @@ struct ContextState {
 };
 
 thread_local ContextState t_state;
-std::atomic<int> g_maxPassThreads{8};
-
-// Below this many pixels a pass runs on the composing thread alone.
-constexpr int kPixelsPerThread = 256 * 1024;
-
-void RunKernel(GsKernel kernel, const GsKernelPass& pass) {
+// A pass on the device's row workers.
+void RunKernel(GsDevice* device, GsKernel kernel, const GsKernelPass& pass) {
     const int rows = pass.y1 - pass.y0;
-    const int pixels = rows * (pass.x1 - pass.x0);
-    const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const int threads = std::clamp(pixels / kPixelsPerThread, 1, std::min(hardware, g_maxPassThreads.load()));
-    if (threads == 1) {
-        kernel(pass, pass.y0, pass.y1);
-        return;
-    }
-    std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<size_t>(threads - 1));
-    const int chunk = (rows + threads - 1) / threads;
-    for (int i = 1; i < threads; ++i) {
-        const int begin = pass.y0 + i * chunk;
-        const int end = std::min(pass.y1, begin + chunk);
-        if (begin >= end) break;
-        helpers.emplace_back([kernel, &pass, begin, end] { kernel(pass, begin, end); });
-    }
-    kernel(pass, pass.y0, std::min(pass.y1, pass.y0 + chunk));
-    for (std::thread& helper : helpers) helper.join();
+    const int64_t pixels = static_cast<int64_t>(rows) * (pass.x1 - pass.x0);
+    device->RunRows(rows, pixels, [kernel, &pass](int begin, int end) { kernel(pass, pass.y0 + begin, pass.y0 + end); });
 }
 
 }  // namespace
@@ -66,7 +46,7 @@ void GsContextDefault::Begin(GsDevice* device, uint8_t* target, int width, int h
     t_state.viewportHeight = height;
 }
 
-void GsContextDefault::SetMaxPassThreads(int threads) { g_maxPassThreads.store(std::max(1, threads)); }
+void GsContextDefault::SetMaxPassThreads(int threads) { GsDevice::SetMaxPassThreads(threads); }
 
 void GsContextDefault::End() { t_state = ContextState{}; }
 
@@ -160,5 +140,5 @@ void GsContextDefault::DrawRect(const gs_transform& transform, const gs_vec2& ta
         pass.sourceRow = s.rows.data();
         pass.identity = identity;
     }
-    RunKernel(s.kernel, pass);
+    RunKernel(s.device, s.kernel, pass);
 }

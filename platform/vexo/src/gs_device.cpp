@@ -15,6 +15,10 @@ namespace {
 std::mutex g_defaultMutex;  // guards g_default
 std::unique_ptr<GsDevice> g_default;
 std::atomic<GsDevice*> g_defaultPointer{nullptr};
+std::atomic<int> g_maxPassThreads{8};
+
+// Below this many pixels a pass runs on the calling thread alone.
+constexpr int64_t kPixelsPerThread = 256 * 1024;
 
 // Nearest-neighbour copy of an RGBA picture into another size.
 void ScaleRgba(const uint8_t* source, int sourceWidth, int sourceHeight, uint8_t* target,
@@ -132,6 +136,22 @@ bool GsDevice::HasOutput(const GsOutputRaw* output) const {
 
 bool GsDevice::HasFilter(const GsFilter* filter) const {
     return std::find(filters_.begin(), filters_.end(), filter) != filters_.end();
+}
+
+void GsDevice::SetMaxPassThreads(int threads) { g_maxPassThreads.store(std::max(1, threads)); }
+
+int GsDevice::MaxPassThreads() { return g_maxPassThreads.load(); }
+
+void GsDevice::RunRows(int rows, int64_t pixels, const GsRowWorkers::Work& work) {
+    if (rows <= 0) return;
+    const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int64_t wanted = pixels / kPixelsPerThread;
+    const int parts = static_cast<int>(std::clamp<int64_t>(wanted, 1, std::min(hardware, g_maxPassThreads.load())));
+    if (parts == 1) {
+        work(0, rows);
+        return;
+    }
+    rowWorkers_.Run(rows, parts, work);
 }
 
 uint64_t GsDevice::FramesComposed() const { return framesComposed_.load(); }

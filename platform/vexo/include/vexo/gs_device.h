@@ -23,6 +23,7 @@
 
 #include "vexo/gs_clock.h"
 #include "vexo/gs_kernel.h"
+#include "vexo/gs_row_workers.h"
 
 class GsFilter;
 class GsOutputRaw;
@@ -63,6 +64,15 @@ public:
     void ComposeFrame(uint64_t timestampNanos);
     uint64_t FramesComposed() const;
 
+    // Runs work over rows [0, rows) of a pass of pixels pixels on the
+    // device's row workers (threads kept as long as the device): one part
+    // per 256 Ki pixels, at most the pass-thread limit and the number of
+    // cores; small passes stay on the calling thread.
+    void RunRows(int rows, int64_t pixels, const GsRowWorkers::Work& work);
+    // The limit on parts of one pass (1 or more); 8 at start.
+    static void SetMaxPassThreads(int threads);
+    static int MaxPassThreads();
+
     // Held while a frame is composed; taking it waits for the frame's end.
     std::unique_lock<std::recursive_mutex> LockFrame();
 
@@ -88,6 +98,8 @@ private:
     std::vector<GsOutputRaw*> outputs_;  // started outputs, borrowed
     std::vector<GsFilter*> filters_;     // attached filters, borrowed
     std::vector<uint8_t> picture_;       // the scene being composed, reused
+
+    GsRowWorkers rowWorkers_;  // joined before the members above go
 
     std::mutex threadMutex_;  // guards thread_
     std::thread thread_;
