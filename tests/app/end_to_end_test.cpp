@@ -102,6 +102,33 @@ bool ShowsBars(const QueuePicture& picture) {
     return picture.LumaAt(kWidth / 16, y) > 140 && picture.LumaAt(kWidth - kWidth / 16, y) < 40;
 }
 
+struct Mp4Packets {
+    bool opened = false;
+    int video = 0;
+    int audio = 0;
+};
+
+// What a player finds in the file: whether it opens and how many packets of
+// each kind it reads.
+Mp4Packets CountMp4Packets(const QString& path) {
+    Mp4Packets packets;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.toUtf8().constData(), nullptr, nullptr) != 0) return packets;
+    if (avformat_find_stream_info(format, nullptr) >= 0) {
+        packets.opened = true;
+        AVPacket* packet = av_packet_alloc();
+        while (av_read_frame(format, packet) >= 0) {
+            const AVMediaType type = format->streams[packet->stream_index]->codecpar->codec_type;
+            packets.video += type == AVMEDIA_TYPE_VIDEO;
+            packets.audio += type == AVMEDIA_TYPE_AUDIO;
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+    }
+    avformat_close_input(&format);
+    return packets;
+}
+
 bool PulseAudioAnswers() {
     QProcess pactl;
     pactl.start("pactl", {"info"});
@@ -332,20 +359,10 @@ TEST_F(EndToEnd, ThePhonesRecordCommandLeavesAPlayableMp4AndItsScreenshotAPng) {
     }
     ASSERT_TRUE(OnPhoneThread([&] { return phone.disconnect(); })) << phone.lastError();
 
-    AVFormatContext* format = nullptr;
-    ASSERT_EQ(avformat_open_input(&format, recording.toUtf8().constData(), nullptr, nullptr), 0);
-    ASSERT_GE(avformat_find_stream_info(format, nullptr), 0);
-    int videoPackets = 0;
-    int audioPackets = 0;
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(format, packet) >= 0) {
-        const AVMediaType type = format->streams[packet->stream_index]->codecpar->codec_type;
-        videoPackets += type == AVMEDIA_TYPE_VIDEO;
-        audioPackets += type == AVMEDIA_TYPE_AUDIO;
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    avformat_close_input(&format);
+    const Mp4Packets packets = CountMp4Packets(recording);
+    ASSERT_TRUE(packets.opened) << recording.toStdString();
+    const int videoPackets = packets.video;
+    const int audioPackets = packets.audio;
     EXPECT_GT(videoPackets, 20);
     EXPECT_GT(audioPackets, 10);
     EXPECT_TRUE(boxes.messages().isEmpty()) << boxes.messages().join("|").toStdString();
@@ -387,6 +404,46 @@ TEST_F(EndToEnd, APhoneThatAnnouncesItsLeavingAndComesBackKeepsThePreview) {
     ASSERT_TRUE(OnPhoneThread([&] { return again.disconnect(); })) << again.lastError();
     EXPECT_TRUE(waitPage(MainForm::kPageWaitLink));
     EXPECT_TRUE(waitQueueState(kCameraQueueStopped));
+}
+
+// Shutdown while a phone streams picture and sound: the window stops the
+// composition and the hubs (and with them the decoder and the recorder)
+// before it frees a sink (a sanitizer build sees any use after free).
+TEST_F(EndToEnd, ClosingTheWindowWhileAPhoneStreamsStopsTheProducersFirst) {
+    zucam::phone::StandInOptions paced;
+    paced.paced = true;
+    PhoneStandIn phone(paced);
+    ASSERT_TRUE(Connect(phone)) << phone.lastError();
+    std::atomic<bool> streaming{true};
+    auto media = std::async(std::launch::async, [&] {
+        auto audio = std::async(std::launch::async, [&] { return phone.streamAudio(100); });
+        while (streaming && phone.streamVideo(1)) {
+        }
+        audio.wait();
+    });
+    ASSERT_TRUE(waitPage(MainForm::kPageDisplay));
+    ASSERT_TRUE(waitQueueState(kCameraQueuePublished));
+    Json::Value start;
+    start["type"] = 1;
+    ASSERT_TRUE(OnPhoneThread([&] { return phone.command().sendCommand(Record, start) && phone.command().readMessage(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !savedFiles("ZuCam_recoder*.mp4").isEmpty(); }, 5000));
+    QTest::qWait(300);  // recording, composing and previewing at once
+    std::unique_ptr<CameraQueueReader> camera = CameraQueueReader::Open(queueName_);  // a camera program's view
+    ASSERT_NE(camera, nullptr);
+
+    delete window_;
+    window_ = nullptr;
+    streaming = false;
+    EXPECT_EQ(media.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    // The writer is gone: the queue says "stopped" to the readers it had.
+    EXPECT_EQ(camera->Refresh(), kCameraQueueStopped);
+    EXPECT_FALSE(ServerListens());
+    // The recording the shutdown stopped is whole.
+    const QStringList recordings = savedFiles("ZuCam_recoder*.mp4");
+    ASSERT_EQ(recordings.size(), 1);
+    const Mp4Packets packets = CountMp4Packets(QDir(saveDir_.path()).filePath(recordings.first()));
+    EXPECT_TRUE(packets.opened);
+    EXPECT_GT(packets.video, 0);
 }
 
 // Phones that leave right after their first picture (or before it), one after
