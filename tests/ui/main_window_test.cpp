@@ -423,6 +423,14 @@ TEST_F(MainWindowTest, UsbChoiceSetsTheHubRolesAndPages) {
     window_->SetStreamChannel(2);
     EXPECT_EQ(page(), MainForm::kPageUsbWaitLink);
     EXPECT_EQ(window_->firstHubTransport(), 2);
+    // The iOS service tip follows ZuCam's finding.
+    auto* tip = window_->findChild<QWidget*>("pushButton_ios_usb_server_tips");
+    app_->appleMobileDeviceInstalled = false;
+    window_->UpdateIosServiceTip();
+    EXPECT_TRUE(tip->isVisible());
+    app_->appleMobileDeviceInstalled = true;
+    window_->UpdateIosServiceTip();
+    EXPECT_FALSE(tip->isVisible());
     Connect(android());
     EXPECT_EQ(page(), MainForm::kPageLinkSuccess);
     emit android()->OnDisconnected();
