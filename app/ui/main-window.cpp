@@ -65,7 +65,7 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint);
-    // The floating-mode widget is made by the window-mode block (GetSuspendWidget) once it exists.
+    GetSuspendWidget();  // hidden until the floating mode
     (new QssManager(this))->loadQss(":/qss/main-window.qss");
     setWindowTitle(QString::fromUtf8("Zu虚拟摄像头"));
     const double s = WindowScale();
@@ -87,7 +87,7 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     InitUi();
     connect(mainForm(), &MainForm::IpCopyToClipboard, this,
             [this] { ShowTrayMessage(QString::fromUtf8("ip地址已复制到剪切板"), 1000); });
-    // The tray icon is made by the tray block (InitTray) once it exists.
+    InitTray();
 
     QVariantList headerButtons;
     for (QObject* button : {static_cast<QObject*>(ui->pushButton_main_max), static_cast<QObject*>(ui->pushButton_main_min),
@@ -106,9 +106,12 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     savedGeometry = saveGeometry();
     qDebug() << "[检测电源计划]";
     InitStream();
+    setupWindowModes();
 }
 
 MainWindow::~MainWindow() {
+    // Screenshots read the screenshot cache on the thread pool.
+    WaitForScreenShots();
     // Producers stop before any sink goes: first the composition (its output
     // pushes to every sink of the render list), then the hubs (their decoders
     // push to the frame provider, their recorders read the recorder cache).
@@ -296,7 +299,7 @@ void MainWindow::OnStreamDisconnected() {
     cameraRawWriter->DisableOutput();
     driverSink->Stop();
     reconnectWait = false;
-    // The floating mode is left here once the window-mode block exists.
+    if (suspend) SetSuspendMode(false, false);
     ui->pushButton_main_hide->setEnabled(false);
     qDebug() << "[MainWindow::SwitchToWaitConnection()]";
     ShowWaitingState();
@@ -331,7 +334,7 @@ void MainWindow::OnStreamDisconnectedDelay() {
     driverSink->Stop();
     qDebug() << "[MainWindow::OnStreamDisconnected___Delay()]";
     reconnectWait = true;
-    // The floating mode is left here once the window-mode block exists.
+    if (suspend) SetSuspendMode(false, false);
     ui->pushButton_main_hide->setEnabled(false);
     // The phone said it would come back: the last picture stays for the
     // grace period. A connection within it clears reconnectWait (and starts
@@ -380,7 +383,7 @@ void MainWindow::OnStreamResolutionChanged(int width, int height) {
     }
     videoAspect = static_cast<float>(static_cast<double>(width) / height);
     SetupRenderScene(width, height);
-    // The floating window is refitted here once the window-mode block exists.
+    if (suspend) SetSuspendMode(true, true);
 }
 
 void MainWindow::SetupRenderScene(int width, int height) {
