@@ -10,6 +10,8 @@ extern "C" {
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -31,6 +33,7 @@ extern "C" {
 #include "stream/video_sink/stream_video_sink_sw.h"
 #include "support/fake_adb/fake_adb.h"
 #include "support/message_box_recorder.h"
+#include "support/tether_environment.h"
 #include "ui/main-form.h"
 #include "ui/main-window.h"
 #include "ui/menu-state-form.h"
@@ -448,6 +451,30 @@ TEST_F(MainWindowTest, UsbChoiceSetsTheHubRolesAndPages) {
 
     window_->SetStreamChannel(0);
     EXPECT_EQ(page(), MainForm::kPageWaitLink);
+}
+
+// A power-saving profile is told at start (log and tray message); another
+// profile is not.
+TEST_F(MainWindowTest, APowerSavingProfileIsToldAtStart) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString profile = dir.filePath("platform_profile");
+    const auto startWith = [&](const char* text) {
+        QFile file(profile);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        delete window_;
+        window_ = new MainWindow(nullptr, MainWindow::Outputs{queueName_, {}});
+        app_->mainWindow = window_;
+    };
+    SetPowerProfileFilesForTesting(profile, dir.filePath("no-daemon-state"));
+    const int before = zucam::test::CountInLog("GUID_MAX_POWER_SAVINGS");
+    startWith("balanced\n");
+    EXPECT_EQ(zucam::test::CountInLog("GUID_MAX_POWER_SAVINGS"), before);
+    startWith("low-power\n");
+    EXPECT_EQ(zucam::test::CountInLog("GUID_MAX_POWER_SAVINGS"), before + 1);
+    SetPowerProfileFilesForTesting(QString(), QString());
 }
 
 TEST_F(MainWindowTest, ConnectionFrameRateReachesTheRenderDevice) {
