@@ -36,6 +36,7 @@ extern "C" {
 #include "stream/video_sink/stream_video_sink_sw.h"
 #include "support/message_box_recorder.h"
 #include "support/phone/phone_standin.h"
+#include "support/tcp_listeners.h"
 #include "ui/main-form.h"
 #include "ui/main-window.h"
 #include "vexo/gs_device.h"
@@ -178,18 +179,7 @@ protected:
         GsDevice::DestroyDefaultDevice();
     }
 
-    // A listener on the Wi-Fi port, as the kernel lists it (a probing
-    // connection would itself be a phone to the hub).
-    static bool ServerListens() {
-        QFile table("/proc/net/tcp");
-        if (!table.open(QIODevice::ReadOnly)) return false;
-        const QByteArray port = QByteArray(":") + QByteArray::number(kWifiPort, 16).toUpper().rightJustified(4, '0');
-        for (const QByteArray& line : table.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() > 3 && fields[1].endsWith(port) && fields[3] == "0A") return true;  // LISTEN
-        }
-        return false;
-    }
+    static bool ServerListens() { return zucam::test::ListensOnTcpPort(kWifiPort); }
 
     int page() const { return window_->mainForm()->CurrentPage(); }
     uint32_t queueState() const {

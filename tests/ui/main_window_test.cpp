@@ -33,6 +33,7 @@ extern "C" {
 #include "stream/video_sink/stream_video_sink_sw.h"
 #include "support/fake_adb/fake_adb.h"
 #include "support/message_box_recorder.h"
+#include "support/tcp_listeners.h"
 #include "support/tether_environment.h"
 #include "ui/main-form.h"
 #include "ui/main-window.h"
@@ -475,6 +476,26 @@ TEST_F(MainWindowTest, APowerSavingProfileIsToldAtStart) {
     startWith("low-power\n");
     EXPECT_EQ(zucam::test::CountInLog("GUID_MAX_POWER_SAVINGS"), before + 1);
     SetPowerProfileFilesForTesting(QString(), QString());
+}
+
+// The hub that reports a phone first closes the other: its port stops
+// listening (the Wi-Fi hub's 10080, the Android hub's 11080).
+TEST_F(MainWindowTest, AConnectionOnEitherHubClosesTheOther) {
+    using zucam::test::ListensOnTcpPort;
+    zucam::test::FakeAdb adb;
+    ASSERT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(10080); }, 5000));
+    Connect(android());
+    EXPECT_TRUE(QTest::qWaitFor([] { return !ListensOnTcpPort(10080); }, 5000));
+    emit android()->OnDisconnected();  // Wi-Fi chosen: the first hub's server is not restarted by a leaving
+    window_->SetStreamChannel(0);
+    EXPECT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(10080); }, 5000));
+
+    window_->SetStreamChannel(2);  // iOS on the first hub, Android on the second
+    ASSERT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(11080); }, 5000));
+    Connect(wifi());
+    EXPECT_TRUE(QTest::qWaitFor([] { return !ListensOnTcpPort(11080); }, 5000));
+    emit wifi()->OnDisconnected();  // back to waiting on USB: Android listens again
+    EXPECT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(11080); }, 5000));
 }
 
 TEST_F(MainWindowTest, ConnectionFrameRateReachesTheRenderDevice) {
