@@ -617,7 +617,8 @@ TEST_F(MainWindowModes, RendersForALook) {
         EXPECT_TRUE(widget->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(name))) << name;
     };
     // The composition needs the render device that main() makes; it must
-    // be there before the window and go after it.
+    // be there before the window and go after it. ZuCam registered the
+    // shaders when it started, before this device existed: again here.
     ASSERT_TRUE(GsDevice::CreateDefaultDevice(true));
     GsDevice::DefaultDevice()->SetFrameRate(30);
     EXPECT_TRUE(RegisterZucShaders(GsDevice::DefaultDevice()));
