@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDebug>
+#include <QEvent>
 #include <QMenu>
 #include <QTimer>
 #include <QVariantList>
@@ -98,6 +99,7 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     setProperty("header_visible", false);
     setProperty("header_height", titleHeight);
     new FramelessHelper(this, this);
+    installEventFilter(this);
 
     QTimer::singleShot(500, this, [this] { menuForm()->ShowGuidWidget(); });
     UpdateVolumn(MicLevelForSwitch());
@@ -361,6 +363,7 @@ void MainWindow::OnStreamVideoArrive(int width, int height) {
     }
     SetupRenderScene(width, height);
     mainForm()->ShowState(MainForm::kPreview);
+    UpdatePreviewSinks();
     menuForm()->SetCaptureEnabled(true);
     ui->pushButton_main_hide->setEnabled(true);
     videoAspect = static_cast<float>(static_cast<double>(width) / height);
@@ -412,6 +415,28 @@ void MainWindow::SetStreamChannel(int transport) {
     } else {
         mainForm()->ShowState(MainForm::kWifiWaiting);
         StopUsbManager();
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == this) {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::WindowStateChange: UpdatePreviewSinks(); break;
+        default: break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::UpdatePreviewSinks() {
+    MainForm* const form = mainForm();
+    if (form == nullptr || form->CurrentPage() != MainForm::kPageDisplay) return;  // the form keeps them off
+    if (isVisible() && !isMinimized()) {
+        form->ShowState(MainForm::kPreview);  // the page stays; the shown preview's sink goes on
+    } else {
+        form->ShowState(-1);  // any other state only turns both sinks off
     }
 }
 

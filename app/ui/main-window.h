@@ -165,6 +165,9 @@ public:
     void onSizing(int edges, int* top, int* bottom, int* left, int* right) override;
 
 protected:
+    // The window's own show, hide and minimise: a preview nobody can see
+    // converts no pictures.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -220,6 +223,9 @@ private:
     void StartUsbManager();
     void StopUsbManager();
     void StartFirstHub(int transport);
+    // The preview sinks on exactly while the preview page shows in a window
+    // that is visible and not minimised.
+    void UpdatePreviewSinks();
 
     // Defined in main-window.cpp: the connection handling needs them; the
     // tray icon itself is made by InitTray in the tray block.
