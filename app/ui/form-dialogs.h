@@ -2,9 +2,6 @@
 // tool bar open or call, gathered here so that each has one place where it
 // is made: the forms never name a dialog class themselves.
 //
-// The settings and picture-adjustment dialogs are not built yet; until they
-// are, each of their functions opens a message box saying what would open (the forms' own behaviour around them - when they
-// open, how they are placed, when they go - is real).
 // GUI thread only.
 #pragma once
 
