@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "core/system/system_info.h"
 #include "core/tether/tq.h"
@@ -48,7 +49,17 @@ int main(int argc, char** argv) {
     // nothing else (no application information, no render device, no
     // second-instance hand-off).
     if (argc > 1 && QString::fromLocal8Bit(argv[1]) == QLatin1String("--uninstall")) {
-        QApplication application(argc, argv);
+        // A package manager may run this without any display: then there is
+        // no window system for the warning box, and the warning goes only
+        // to standard error (a QApplication would abort the run).
+        const bool display = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+                             qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+        std::unique_ptr<QCoreApplication> application;
+        if (display) {
+            application = std::make_unique<QApplication>(argc, argv);
+        } else {
+            application = std::make_unique<QCoreApplication>(argc, argv);
+        }
         uninstallDrivers();
         return 0;
     }

@@ -18,6 +18,7 @@
 #include "resources/resource_bundle.h"
 #include "trevane/trevane_module.h"
 #include "ui/main-window.h"
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -114,7 +115,11 @@ void ZuCam::saveConfig() {
 void ZuCam::setDeviceName(const QString& name) {
     deviceName = name;
     mirrorToUiValue("zucam_device_name", deviceName);
-    if (mainWindow && mainWindow->metaObject()->indexOfMethod("SetDeviceName(QString)") >= 0) {
+    // The main window's own operation, or one of that name on another window
+    // kind (an invokable "SetDeviceName(QString)").
+    if (auto* window = qobject_cast<MainWindow*>(mainWindow.data())) {
+        window->SetDeviceName(name);
+    } else if (mainWindow && mainWindow->metaObject()->indexOfMethod("SetDeviceName(QString)") >= 0) {
         QMetaObject::invokeMethod(mainWindow.data(), "SetDeviceName", Qt::DirectConnection, Q_ARG(QString, name));
     }
 }
@@ -351,7 +356,9 @@ void ZuCam::setWindowStaysOnTop(bool on) {
 
 void ZuCam::updateIosServiceTip() {
     if (!mainWindow) return;
-    if (mainWindow->metaObject()->indexOfMethod("UpdateIosServiceTip()") >= 0) {
+    if (auto* window = qobject_cast<MainWindow*>(mainWindow.data())) {
+        window->UpdateIosServiceTip();
+    } else if (mainWindow->metaObject()->indexOfMethod("UpdateIosServiceTip()") >= 0) {
         QMetaObject::invokeMethod(mainWindow.data(), "UpdateIosServiceTip", Qt::DirectConnection);
     } else if (MainForm* form = mainWindow->findChild<MainForm*>()) {
         form->UpdateIosServiceTip();
@@ -524,10 +531,12 @@ void uninstallDrivers() {
     QString text = QObject::tr("由于以下软件占用驱动文件，软件将不能完全卸载");
     for (int i = 0; i < holders.size(); ++i) text += QString("\n%1. %2").arg(QString::number(i + 1), holders[i]);
     const QString title = QObject::tr("警告");
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     if (g_uninstallWarningHook) {
         g_uninstallWarningHook(title, text);
         return;
     }
+    // Without a window system (a run with no display) standard error is all.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
     QMessageBox::warning(nullptr, title, text, QMessageBox::Ok);
 }

@@ -162,7 +162,8 @@ ZuCam* zucamApp();
 // The "--uninstall" routine; needs only a QApplication. Removes the audio
 // driver, unregisters both camera filters and removes the camera driver,
 // each tool run waited for, then names the programs that still hold a
-// camera filter file in a warning box.
+// camera filter file in a warning box (and on standard error; only there
+// when the application object is no QApplication).
 void uninstallDrivers();
 // Tests: while set, the warning goes to the hook instead of a modal box.
 void setUninstallWarningHook(std::function<void(const QString& title, const QString& text)> hook);

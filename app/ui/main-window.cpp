@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDebug>
+#include <QEvent>
 #include <QMenu>
 #include <QTimer>
 #include <QVariantList>
@@ -64,7 +65,7 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint);
-    // The floating-mode widget is made by the window-mode block (GetSuspendWidget) once it exists.
+    GetSuspendWidget();  // hidden until the floating mode
     (new QssManager(this))->loadQss(":/qss/main-window.qss");
     setWindowTitle(QString::fromUtf8("Zu虚拟摄像头"));
     const double s = WindowScale();
@@ -86,7 +87,7 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     InitUi();
     connect(mainForm(), &MainForm::IpCopyToClipboard, this,
             [this] { ShowTrayMessage(QString::fromUtf8("ip地址已复制到剪切板"), 1000); });
-    // The tray icon is made by the tray block (InitTray) once it exists.
+    InitTray();
 
     QVariantList headerButtons;
     for (QObject* button : {static_cast<QObject*>(ui->pushButton_main_max), static_cast<QObject*>(ui->pushButton_main_min),
@@ -98,15 +99,19 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     setProperty("header_visible", false);
     setProperty("header_height", titleHeight);
     new FramelessHelper(this, this);
+    installEventFilter(this);
 
     QTimer::singleShot(500, this, [this] { menuForm()->ShowGuidWidget(); });
     UpdateVolumn(MicLevelForSwitch());
     savedGeometry = saveGeometry();
     qDebug() << "[检测电源计划]";
     InitStream();
+    setupWindowModes();
 }
 
 MainWindow::~MainWindow() {
+    // Screenshots read the screenshot cache on the thread pool.
+    WaitForScreenShots();
     // Producers stop before any sink goes: first the composition (its output
     // pushes to every sink of the render list), then the hubs (their decoders
     // push to the frame provider, their recorders read the recorder cache).
@@ -294,7 +299,7 @@ void MainWindow::OnStreamDisconnected() {
     cameraRawWriter->DisableOutput();
     driverSink->Stop();
     reconnectWait = false;
-    // The floating mode is left here once the window-mode block exists.
+    if (suspend) SetSuspendMode(false, false);
     ui->pushButton_main_hide->setEnabled(false);
     qDebug() << "[MainWindow::SwitchToWaitConnection()]";
     ShowWaitingState();
@@ -329,7 +334,7 @@ void MainWindow::OnStreamDisconnectedDelay() {
     driverSink->Stop();
     qDebug() << "[MainWindow::OnStreamDisconnected___Delay()]";
     reconnectWait = true;
-    // The floating mode is left here once the window-mode block exists.
+    if (suspend) SetSuspendMode(false, false);
     ui->pushButton_main_hide->setEnabled(false);
     // The phone said it would come back: the last picture stays for the
     // grace period. A connection within it clears reconnectWait (and starts
@@ -358,6 +363,7 @@ void MainWindow::OnStreamVideoArrive(int width, int height) {
     }
     SetupRenderScene(width, height);
     mainForm()->ShowState(MainForm::kPreview);
+    UpdatePreviewSinks();
     menuForm()->SetCaptureEnabled(true);
     ui->pushButton_main_hide->setEnabled(true);
     videoAspect = static_cast<float>(static_cast<double>(width) / height);
@@ -377,7 +383,7 @@ void MainWindow::OnStreamResolutionChanged(int width, int height) {
     }
     videoAspect = static_cast<float>(static_cast<double>(width) / height);
     SetupRenderScene(width, height);
-    // The floating window is refitted here once the window-mode block exists.
+    if (suspend) SetSuspendMode(true, true);
 }
 
 void MainWindow::SetupRenderScene(int width, int height) {
@@ -409,6 +415,28 @@ void MainWindow::SetStreamChannel(int transport) {
     } else {
         mainForm()->ShowState(MainForm::kWifiWaiting);
         StopUsbManager();
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == this) {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::WindowStateChange: UpdatePreviewSinks(); break;
+        default: break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::UpdatePreviewSinks() {
+    MainForm* const form = mainForm();
+    if (form == nullptr || form->CurrentPage() != MainForm::kPageDisplay) return;  // the form keeps them off
+    if (isVisible() && !isMinimized()) {
+        form->ShowState(MainForm::kPreview);  // the page stays; the shown preview's sink goes on
+    } else {
+        form->ShowState(-1);  // any other state only turns both sinks off
     }
 }
 

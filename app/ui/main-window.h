@@ -20,6 +20,8 @@
 #include <QMainWindow>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
@@ -27,6 +29,7 @@
 #include <string>
 
 #include "core/frameless/frameless_helper.h"
+#include "ui/screenshot-saver.h"
 
 class CameraDriverPort;
 class CameraRawWriter;
@@ -112,18 +115,90 @@ public slots:
     // The picture switch (ZuCam::setVideoTransport invokes it by name).
     void UpdateTransportBtnState(bool on);
 
-    // ---- Capture, recording feedback, tray, title-bar buttons, floating
-    // mode: declared below this line and defined in main-window-capture.cpp
-    // and main-window-tray.cpp. The constructor connects the forms' and the
-    // hubs' signals to those of these slots that exist (by name):
-    //   ScreenShot(), StartRecord(), StopRecord(),
-    //   OnRecordStartSuccess(), OnRecordStartFailed(QString),
-    //   OnRecordInterrupt() (sender() is the hub), OnRecordStoped(QString).
+    // Capture, tray and window modes (main-window-capture.cpp,
+    // main-window-tray.cpp). The title-bar buttons and the floating widget's
+    // buttons reach the on_... slots by name (connectSlotsByName).
+public slots:
+    // Saves the composed picture on the thread pool (tool bar and phone).
+    void ScreenShot();
+    // The outcome of a save, on the GUI thread: a message box for an error
+    // (or for a failed save: both empty), else the tip or the folder.
+    void ShowScreenShotResult(QString path, QString error);
+    // StartRecord / StopRecord on each hub, the first hub first.
+    void StartRecord();
+    void StopRecord();
+    // The hubs' recording feedback.
+    void OnRecordStartSuccess();
+    void OnRecordStartFailed(QString text);
+    // Stops the recording of the hub that sent it (sender()).
+    void OnRecordInterrupt();
+    void OnRecordStoped(QString path);
+    void on_pushButton_main_close_clicked();
+    void on_pushButton_main_max_clicked();
+    void on_pushButton_main_min_clicked();
+    void on_pushButton_main_hide_clicked();
+    void on_pushButton_helpinfo_clicked();
+    void on_pushButton_suspend_hide_clicked();
+    void slot_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason);
 
-    // ---- end of the capture and window-mode block.
+public:
+    // Floating mode on or off; keepSaved refits a floating window without
+    // taking the normal mode's geometry again.
+    void SetSuspendMode(bool on, bool keepSaved);
+    // The floating mode's buttons (hide, minimise, close), made hidden on
+    // first use as a child of this window.
+    QWidget* GetSuspendWidget();
+    bool suspendMode() const { return suspend; }
+    // Tests: the picture's ratio as a first picture would set it.
+    void SetPictureAspectForTest(float aspect) { videoAspect = aspect; }
+    QSystemTrayIcon* trayIconForTest() const { return trayIcon.data(); }
+    QMenu* trayMenuForTest() const;
+    // Returns when every started screenshot has been saved.
+    void WaitForScreenShots();
+    // ResizeInterface: the sizing borders, 5 scaled pixels wide, none while
+    // maximised or full screen (screen coordinates).
+    bool isTopEdge(int x, int y) override;
+    bool isBottomEdge(int x, int y) override;
+    bool isLeftEdge(int x, int y) override;
+    bool isRightEdge(int x, int y) override;
+    // While floating: keeps the window at the picture's ratio as it is sized.
+    void onSizing(int edges, int* top, int* bottom, int* left, int* right) override;
 
 protected:
-    // ---- Event overrides of the capture and window-mode block go here.
+    // The window's own show, hide and minimise: a preview nobody can see
+    // converts no pictures.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void enterEvent(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Called once by the constructor after the hubs exist: the screenshot
+    // saver, the tray, the recording time and the title-bar set-up.
+    void setupWindowModes();
+    void InitTray();
+    // Shows, un-minimises and raises the window (tray menu and click).
+    void ShowFromTray();
+    int titleHeight() const;
+
+    // Saves run on the pool and read screenshotCache: the destructor waits
+    // for them (WaitForScreenShots) before it frees the cache.
+    std::unique_ptr<ScreenShotSaver> screenShotSaver_;
+    QPointer<QWidget> suspendWidget_;
+    // The normal mode's minimum size, geometry and preview size, taken on
+    // entering the floating mode.
+    QSize savedMinimumSize_;
+    QRect savedGeometryRect_;
+    QSize savedPreviewSize_;
+    // The drag passed the start distance and follows the cursor.
+    bool dragMoving_ = false;
+    // ---- end of capture, tray and window modes.
 
 private:
     // Construction steps.
@@ -148,6 +223,9 @@ private:
     void StartUsbManager();
     void StopUsbManager();
     void StartFirstHub(int transport);
+    // The preview sinks on exactly while the preview page shows in a window
+    // that is visible and not minimised.
+    void UpdatePreviewSinks();
 
     // Defined in main-window.cpp: the connection handling needs them; the
     // tray icon itself is made by InitTray in the tray block.

@@ -553,17 +553,24 @@ void SettingDialogs() {
 
 }  // namespace
 
+// The dialogs' images, the help page's pictures and the USB help animation's
+// frames (make-dialog-icons.cpp).
+int MakeDialogImages(const QString& imageDir, const QString& helpDir, const QString& frameDir);
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-icons <output folder>\n");
+    if (argc != 2 && argc != 4) {
+        std::fprintf(stderr, "usage: make-icons <output folder> [<help folder> <animation frame folder>]\n");
         return 2;
     }
     outputDir = QString::fromLocal8Bit(argv[1]);
     TitleButtons();
     ToolBar();
     Pages();
+    if (argc == 4) {
+        written += MakeDialogImages(outputDir, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
     SettingDialogs();
     std::printf("%d images written to %s\n", written, qPrintable(outputDir));
     return 0;

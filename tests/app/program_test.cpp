@@ -119,6 +119,57 @@ TEST(Program, UninstallRemovesTheDriversAndFiltersAndExits) {
     EXPECT_FALSE(QFile::exists(home.path() + "/config/ZuCam/config.json"));
 }
 
+TEST(Program, UninstallWithoutADisplayNamesTheHoldersOnStandardError) {
+    QTemporaryDir home;
+    zucam::test::FakeDriverTools tools;
+    const QString program = CopyProgramInto(tools);
+    const QString filter = tools.folder() + "/Drivers/camera/zu-virtual-camera-dshow64.dll";
+    {
+        QFile file(filter);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    QProcess holder;
+    holder.start("sh", {"-c", "exec 3<\"$1\"; exec sleep 60", "sh", filter});
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    // The shell has become "sleep" once its command line is sleep's.
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray command;
+    while (!command.startsWith("sleep") && clock.elapsed() < 5000) {
+        QFile cmdline(QString("/proc/%1/cmdline").arg(holder.processId()));
+        if (cmdline.open(QIODevice::ReadOnly)) command = cmdline.readAll();
+        QThread::msleep(10);
+    }
+
+    QProcessEnvironment environment = ProgramEnvironment(home);
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
+    QProcess uninstall;
+    uninstall.setProcessEnvironment(environment);
+    uninstall.start(program, {"--uninstall"});
+    ASSERT_TRUE(uninstall.waitForFinished(60000));
+    EXPECT_EQ(uninstall.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(uninstall.exitCode(), 0);
+    EXPECT_TRUE(uninstall.readAllStandardError().contains(
+        QString::fromUtf8("由于以下软件占用驱动文件，软件将不能完全卸载\n1. sleep").toUtf8()));
+    EXPECT_EQ(tools.calls().size(), 4u);
+    holder.kill();
+    holder.waitForFinished(5000);
+}
+
+TEST(Program, TheMicrophoneStopsBeforeTheWindowGoes) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    QProcess probe;
+    probe.setProcessEnvironment(environment);
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    probe.start(QString(ZUCAM_SHUTDOWN_PROBE), QStringList());
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    ASSERT_EQ(probe.exitStatus(), QProcess::NormalExit) << probe.readAll().constData();
+    if (probe.exitCode() == 77) GTEST_SKIP() << "the microphone cannot open here (source scripts/start-audio.sh)";
+    EXPECT_EQ(probe.exitCode(), 0) << probe.readAll().constData();
+}
+
 TEST(Program, UninstallAsALaterArgumentIsANormalStart) {
     QTemporaryDir home;
     zucam::test::FakeDriverTools tools;

@@ -4,7 +4,10 @@
 // PulseAudio server answers, a real pipe source.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -20,6 +23,7 @@
 #include "devices/driver_install/driver_install.h"
 #include "devices/driver_install/file_holders.h"
 #include "support/fake_driver_tools/fake_driver_tools.h"
+#include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
 #include "../devices/audio/fifo_reader.h"
 #include "vexo/gs_device.h"
@@ -131,6 +135,23 @@ TEST_F(ZuCamServices, TheMicrophoneOpensReopensAndCloses) {
     EXPECT_TRUE(boxes.messages().isEmpty());
 }
 
+TEST_F(ZuCamServices, StartUpWithTheMicrophoneOnButNoDriverWarnsOnceAndGoesOn) {
+    g_cd->config->setString("cfg_open_vmic", "1");
+    g_cd->config->setString("cfg_window_stays_on_top", "1");
+    tools_.setOutput("audio-x64", "find", FakeDriverTools::NoDevicesFound());
+    MessageBoxRecorder boxes(1);
+    app_->Initialize();
+    ASSERT_NE(app_->mainWindow, nullptr);
+    EXPECT_TRUE(app_->mainWindow->isVisible());
+    EXPECT_TRUE(app_->mainWindow->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    // One warning, no driver question (nobody asked at start).
+    EXPECT_EQ(boxes.messages(), QStringList({kCannotOpen}));
+    EXPECT_FALSE(app_->openVmic);
+    EXPECT_FALSE(app_->audioDriverInstalled);
+    EXPECT_TRUE(tools_.callsOf("audio-x64").filter("[install]").isEmpty());
+    delete app_->mainWindow.data();
+}
+
 class IosOffer : public testing::Test {
 protected:
     IosOffer() {
@@ -152,20 +173,20 @@ protected:
 
 TEST_F(IosOffer, OfferedOncePerRunThroughTheUsbLinkAndEachTimeWithRearm) {
     ZuCam* app = zucamApp();
-    MessageBoxRecorder boxes(1);
-    const QString offer = QString::fromUtf8("iOS USB服务安装");
+    zucam::test::DialogRecorder offers(0);  // each offer answered "取消"
+    const QString offer = "IosUsbServerDialog";
     app->checkAppleMobileDeviceSupport(false, false);  // start-up: no offer
     EXPECT_FALSE(app->appleMobileDeviceInstalled);
-    EXPECT_EQ(boxes.count(offer), 0);
+    EXPECT_EQ(offers.count(offer), 0);
     app->checkAppleMobileDeviceSupport(true, false);
     app->checkAppleMobileDeviceSupport(true, false);
-    EXPECT_EQ(boxes.count(offer), 1);
+    EXPECT_EQ(offers.count(offer), 1);
     app->checkAppleMobileDeviceSupport(true, true);
     app->checkAppleMobileDeviceSupport(true, true);
-    EXPECT_EQ(boxes.count(offer), 3);
+    EXPECT_EQ(offers.count(offer), 3);
     app->checkAppleMobileDeviceSupport(true, false);  // the last rearm was used
-    EXPECT_EQ(boxes.count(offer), 3);
-    EXPECT_EQ(boxes.messages().size(), 3);
+    EXPECT_EQ(offers.count(offer), 3);
+    EXPECT_EQ(offers.dialogs().size(), 3);
 
     // The daemon appears: no offer, even re-armed.
     QFile socket(dir_.path() + "/usbmuxd");
@@ -173,7 +194,7 @@ TEST_F(IosOffer, OfferedOncePerRunThroughTheUsbLinkAndEachTimeWithRearm) {
     socket.close();
     app->checkAppleMobileDeviceSupport(true, true);
     EXPECT_TRUE(app->appleMobileDeviceInstalled);
-    EXPECT_EQ(boxes.messages().size(), 3);
+    EXPECT_EQ(offers.dialogs().size(), 3);
 }
 
 class CameraName : public testing::Test {
@@ -260,6 +281,15 @@ TEST(ZuCamWindowServices, SettersReachTheWindowWhenItIsThere) {
     EXPECT_EQ(window->tipUpdates, 1);
     app->setUseHardwareRender(true);
     EXPECT_TRUE(app->useHardwareRender);
+
+    // A second start's "show", also inside a longer message, restores a
+    // minimised window; other messages leave it.
+    window->showMinimized();
+    app->onReceivedMessage(2, "please hide");
+    EXPECT_TRUE(window->isMinimized());
+    app->onReceivedMessage(2, "reshow now");
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->isVisible());
     app->mainWindow = nullptr;
 }
 
@@ -404,6 +434,50 @@ TEST_F(Uninstall, NoHoldersNoWarning) {
     uninstallDrivers();
     EXPECT_TRUE(texts_.isEmpty());
     EXPECT_EQ(tools_.calls().size(), 4u);
+}
+
+// Pictures of the boxes these services show, for a person to look at.
+TEST_F(Uninstall, BoxesRenderForALook) {
+    const QByteArray shots = qgetenv("ZUCAM_SCREENSHOT_DIR");
+    if (shots.isEmpty()) GTEST_SKIP() << "set ZUCAM_SCREENSHOT_DIR to save the pictures";
+    QStringList saved;
+    MessageBoxDialog::setAnswerHook([&](MessageBoxDialog& box) {
+        box.show();
+        QApplication::processEvents();
+        const QString name = QString("service-box-%1.png").arg(saved.size() + 1);
+        EXPECT_TRUE(box.grab().save(QDir(shots).filePath(name)));
+        saved << name;
+        return 1;
+    });
+    QTemporaryDir dir;
+    SetAudioDeviceLinkPathForTesting((dir.path() + "/no-link").toStdString());
+    zucamApp()->openVirtualMic(true);  // the question, then the failed install
+    tools_.setOutput("audio-x64", "install", FakeDriverTools::InstalledSuccessfully());
+    zucamApp()->openVirtualMic(true);  // the question, then "cannot open"
+    MessageBoxDialog::setAnswerHook(nullptr);
+    EXPECT_EQ(saved.size(), 4);
+
+    // The uninstaller's warning, through its real modal box.
+    setUninstallWarningHook(nullptr);
+    for (const char* bits : {"32", "64"}) {
+        QFile file(filter(bits));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    holdOpen(filter("32"));
+    QElapsedTimer clock;
+    clock.start();
+    while (programsHoldingFiles({filter("32")}) != QStringList({"sleep"}) && clock.elapsed() < 5000) QThread::msleep(20);
+    bool grabbed = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr || grabbed) return;
+        grabbed = box->grab().save(QDir(shots).filePath("uninstall-warning.png"));
+        box->close();
+    });
+    poll.start(100);
+    uninstallDrivers();
+    EXPECT_TRUE(grabbed);
 }
 
 }  // namespace

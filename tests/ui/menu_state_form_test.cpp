@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "core/qss/qss_manager.h"
+#include "support/dialog_recorder.h"
 #include "core/system/system_info.h"
 #include "support/message_box_recorder.h"
 #include "ui/menu-state-form.h"
@@ -22,6 +23,7 @@
 
 namespace {
 
+using zucam::test::DialogRecorder;
 using zucam::test::MessageBoxRecorder;
 
 template <typename T = QPushButton>
@@ -340,19 +342,19 @@ TEST_F(MenuStateFormTest, MoreMenuHasThreeEntriesAndIsPlacedAtEveryClick) {
         menu->actions()[i]->trigger();
         EXPECT_EQ(shown, i == 0 ? "SettingDialog" : "FrameAdjustmentDialog");
     }
+    DialogRecorder dialogs;
     menu->actions()[2]->trigger();
     menu->actions()[2]->trigger();
-    EXPECT_EQ(boxes.count(QString::fromUtf8("网络诊断")), 2);
-    EXPECT_EQ(window.findChildren<QDialog*>("standin_网络诊断").size(), 1);  // made on first use, kept
+    EXPECT_EQ(dialogs.count("NetCheckDialog"), 2);
+    EXPECT_EQ(window.findChildren<QDialog*>("NetCheckDialog").size(), 1);  // made on first use, kept
 }
 
 TEST_F(MenuStateFormTest, HelpAndAboutRunTheirDialogs) {
-    MessageBoxRecorder boxes;
+    DialogRecorder dialogs;
     window.show();
     QTest::mouseClick(Child(*form, "pushButton_menu_help"), Qt::LeftButton);
     QTest::mouseClick(Child(*form, "pushButton_menu_aboutus"), Qt::LeftButton);
-    EXPECT_EQ(boxes.count(QString::fromUtf8("使用帮助")), 1);
-    EXPECT_EQ(boxes.count(QString::fromUtf8("关于我们")), 1);
+    EXPECT_EQ(dialogs.dialogs(), QStringList({"HelpDialog", "AboutUsDialog"}));
 }
 
 TEST_F(MenuStateFormTest, EachScreenshotTipGoesTwoSecondsAfterItCame) {
@@ -361,7 +363,7 @@ TEST_F(MenuStateFormTest, EachScreenshotTipGoesTwoSecondsAfterItCame) {
     form->ShowScreenShotTip();
     QTest::qWait(600);
     form->ShowScreenShotTip();
-    QList<QWidget*> tips = shot->findChildren<QWidget*>("standin_screenshot_tip");
+    QList<QWidget*> tips = shot->findChildren<QWidget*>("CustomTipsDialog");
     ASSERT_EQ(tips.size(), 2);
     EXPECT_EQ(tips[0]->pos(), tips[1]->pos());
     const QPoint corner = shot->mapToGlobal(QPoint(0, 0));
@@ -387,7 +389,7 @@ TEST_F(MenuStateFormTest, GuideShowsUntilDismissedAndNeverAgain) {
     EXPECT_EQ(form->guideWidgetForTest(), bubble.data());
 
     // The bubble's own dismissal.
-    ASSERT_TRUE(QMetaObject::invokeMethod(bubble.data(), "on_pushButton_ok_clicked"));
+    QTest::mouseClick(bubble->findChild<QPushButton*>("pushButton_ftip_close"), Qt::LeftButton);
     EXPECT_FALSE(app->firstOpen);
     EXPECT_EQ(form->guideWidgetForTest(), nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(bubble.isNull(), 2000);
@@ -396,7 +398,7 @@ TEST_F(MenuStateFormTest, GuideShowsUntilDismissedAndNeverAgain) {
 }
 
 TEST_F(MenuStateFormTest, HelpButtonDismissesTheGuide) {
-    MessageBoxRecorder boxes;
+    DialogRecorder dialogs;
     app->firstOpen = true;
     window.show();
     form->ShowGuidWidget();
