@@ -29,6 +29,7 @@
 #include "ui_main-window.h"
 #include "vexo/gs_device.h"
 #include "zuc_camera_video_source.h"
+#include "zuc_frame_arrival_sink.h"
 #include "zucam.h"
 
 namespace {
@@ -83,6 +84,8 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
         outputs_.makeDriverPort ? outputs_.makeDriverPort() : std::make_unique<V4l2CameraDriverPort>());
     frameProvider = StreamVideoSinkSwImpl::Create();
     frameProvider->enabled = true;
+    frameArrival = std::make_unique<ZucFrameArrivalSink>();
+    frameArrival->enabled = true;
 
     InitUi();
     connect(mainForm(), &MainForm::IpCopyToClipboard, this,
@@ -130,6 +133,7 @@ MainWindow::~MainWindow() {
     ui.reset();
     delete trayIcon.data();
     frameProvider.reset();
+    frameArrival.reset();
     recorderCache.reset();
     screenshotCache.reset();
     driverSink.reset();
@@ -171,7 +175,7 @@ void MainWindow::InitStream() {
     renderSinks.push_back(recorderCache.get());
     renderHost->SetSinks(renderSinks);
 
-    const std::vector<StreamVideoSink*> videoSinks{frameProvider.get()};
+    const std::vector<StreamVideoSink*> videoSinks{frameProvider.get(), frameArrival.get()};
     ZuCam* const app = zucamApp();
     const QString deviceName = app != nullptr ? app->deviceName : QString();
 

@@ -41,6 +41,7 @@ class QMenu;
 class StreamManager;
 class StreamVideoSinkCache;
 class StreamVideoSinkDriver;
+class ZucFrameArrivalSink;
 class StreamVideoSinkSw;
 class Ui_MainWindow;
 class ZucCameraVideoSource;
@@ -252,6 +253,9 @@ private:
     bool dragging = false;
     QPoint dragOffset;
     std::unique_ptr<StreamVideoSinkSw> frameProvider;
+    // After the frame provider in the decoders' sink list: a new picture is
+    // composed at once instead of at the render device's next deadline.
+    std::unique_ptr<ZucFrameArrivalSink> frameArrival;
     RefCountedObject<ZucCameraVideoSource>* videoSource = nullptr;  // one reference
 
     // The session the window shows: the hub that reported it (null: none)

@@ -65,6 +65,7 @@ extern "C" {
 #include "vexo/gs_scene.h"
 #include "vexo/gs_steady_clock.h"
 #include "zuc_camera_video_source.h"
+#include "zuc_frame_arrival_sink.h"
 #include "zuc_shaders.h"
 
 namespace {
@@ -273,6 +274,8 @@ void BM_WholePath(benchmark::State& state) {
             auto frameProvider = StreamVideoSinkSwImpl::Create();
             frameProvider->enabled = true;
             CountingSink decoded;
+            ZucFrameArrivalSink frameArrival;
+            frameArrival.enabled = true;
 
             auto* source = new RefCountedObject<ZucCameraVideoSource>(QSize(width, height), frameProvider.get());
             source->AddRef();
@@ -291,7 +294,7 @@ void BM_WholePath(benchmark::State& state) {
 
             StreamVideoDecoderH264::ForgetLastVideoSizeForTesting();
             auto decoder = std::make_unique<StreamVideoDecoderH264>(
-                "", nullptr, std::vector<StreamVideoSink*>{frameProvider.get(), &decoded});
+                "", nullptr, std::vector<StreamVideoSink*>{frameProvider.get(), &frameArrival, &decoded});
 
             std::vector<Clock::time_point> sent(static_cast<size_t>(total));
             std::vector<Clock::time_point> seen(static_cast<size_t>(total));

@@ -1,11 +1,18 @@
 #include "devices/camera_queue/camera_raw_writer.h"
 
 #include <chrono>
+#include <utility>
 
 #include "video_sink/stream_render_device_impl.h"
 
 CameraRawWriter::CameraRawWriter(const std::string& queueName)
-    : renderDevice(StreamRenderDeviceImpl::Create()),
+    : renderDevice(StreamRenderDeviceImpl::Create([this] {
+          {
+              const std::lock_guard<std::mutex> lock(stopMutex_);
+              freshPicture_ = true;
+          }
+          stopChanged_.notify_all();
+      })),
       queue_(SharedMemoryCameraQueue::CreateWriter(queueName, kCameraQueueFrameCapacity)) {
     start(QThread::InheritPriority);
 }
@@ -42,7 +49,10 @@ void CameraRawWriter::run() {
 
     std::unique_lock<std::mutex> lock(stopMutex_);
     while (!stopRequested_) {
-        if (stopChanged_.wait_until(lock, nextTick, [this] { return stopRequested_; })) break;
+        stopChanged_.wait_until(lock, nextTick, [this] { return stopRequested_ || freshPicture_; });
+        if (stopRequested_) break;
+        const bool fresh = std::exchange(freshPicture_, false);
+        if (!fresh && Clock::now() < nextTick) continue;
         lock.unlock();
 
         if (outputEnabled_.load()) {
@@ -53,10 +63,11 @@ void CameraRawWriter::run() {
             stopStatePending = false;
         }
 
-        // A fixed period, not a fixed sleep; after a long stall (a suspended
-        // machine) the schedule starts again from now.
-        nextTick += kPeriod;
+        // The heartbeat: a fixed period after the last write, not a fixed
+        // sleep; a new picture is a write of its own. After a long stall (a
+        // suspended machine) the schedule starts again from now.
         const auto now = Clock::now();
+        nextTick = fresh ? now + kPeriod : nextTick + kPeriod;
         if (nextTick < now) nextTick = now + kPeriod;
         lock.lock();
     }

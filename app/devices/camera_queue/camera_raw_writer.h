@@ -1,7 +1,9 @@
-// The thread that feeds the shared-memory camera queue: every 20 ms, while
-// output is enabled, it copies the newest picture of its render device into
-// the next slot, so the queue advances at 50 frames a second whether or not
-// new pictures arrive.
+// The thread that feeds the shared-memory camera queue: while output is
+// enabled, it copies every new picture of its render device into the next
+// slot as soon as it is pushed, and the newest picture again whenever 20 ms
+// have passed without a write, so the queue advances at least every 20 ms
+// (the heartbeat by which readers see a live writer) whether or not new
+// pictures arrive.
 //
 // Ownership: owns the render device (which the main window puts into the
 // render output's sink list, and takes out again before this object goes)
@@ -55,7 +57,8 @@ private:
     const std::unique_ptr<SharedMemoryCameraQueue> queue_;  // may be null
     std::atomic<bool> outputEnabled_{false};                 // set on the GUI thread, read by run
 
-    std::mutex stopMutex_;  // guards stopRequested_
+    std::mutex stopMutex_;  // guards stopRequested_ and freshPicture_
     std::condition_variable stopChanged_;
     bool stopRequested_ = false;
+    bool freshPicture_ = false;  // pushed since the last write
 };

@@ -4,8 +4,8 @@
 #include "video_sink/make_black_frame.h"
 #include "video_sink/yuv420p_check.h"
 
-std::unique_ptr<StreamRenderDevice> StreamRenderDeviceImpl::Create() {
-    return std::unique_ptr<StreamRenderDevice>(new StreamRenderDeviceImpl());
+std::unique_ptr<StreamRenderDevice> StreamRenderDeviceImpl::Create(std::function<void()> onPicture) {
+    return std::unique_ptr<StreamRenderDevice>(new StreamRenderDeviceImpl(std::move(onPicture)));
 }
 
 void StreamRenderDeviceImpl::Push(AVFrame* frame) {
@@ -23,6 +23,7 @@ void StreamRenderDeviceImpl::ShowBlack() {
 void StreamRenderDeviceImpl::SetFrame(AVFrame* frame) {
     if (!AcceptYuv420p(frame, "device", &rejectionLogged_)) return;
     latest_.Store(frame);
+    if (onPicture_) onPicture_();
 }
 
 void StreamRenderDeviceImpl::WriteTo(CameraQueue* queue) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "video_sink/latest_frame_slot.h"
@@ -10,7 +11,10 @@
 
 class StreamRenderDeviceImpl final : public StreamRenderDevice {
 public:
-    static std::unique_ptr<StreamRenderDevice> Create();
+    // onPicture, when given, runs after every picture that is stored (on the
+    // pushing thread, outside the slot's lock): the queue writer publishes
+    // it at once instead of at its next period.
+    static std::unique_ptr<StreamRenderDevice> Create(std::function<void()> onPicture = {});
     ~StreamRenderDeviceImpl() override = default;
     StreamRenderDeviceImpl(const StreamRenderDeviceImpl&) = delete;
     StreamRenderDeviceImpl& operator=(const StreamRenderDeviceImpl&) = delete;
@@ -24,7 +28,9 @@ public:
     void WriteTo(CameraQueue* queue) override;
 
 private:
-    StreamRenderDeviceImpl() = default;
+    explicit StreamRenderDeviceImpl(std::function<void()> onPicture) : onPicture_(std::move(onPicture)) {}
+
+    const std::function<void()> onPicture_;
 
     LatestFrameSlot latest_;  // kept until replaced: every WriteTo re-uses it
     std::atomic<bool> rejectionLogged_{false};

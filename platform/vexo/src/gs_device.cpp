@@ -220,31 +220,66 @@ void GsDevice::ComposeFrame(uint64_t timestampNanos) {
     ++framesComposed_;
 }
 
+void GsDevice::RequestFrame() {
+    pictureArrived_.store(true);
+    clock_->Wake();
+}
+
+// Two kinds of frames. A new source picture (RequestFrame) is composed at
+// once, but never sooner than half a period after the last frame, and at
+// most one per period over time: a new picture may come up to half a period
+// ahead of its turn (its slot is tracked as a virtual schedule, so one late
+// picture does not delay the ones after it). Without new pictures frames
+// keep coming on absolute deadlines at the frame rate (the cadence that
+// readers see); the first one after a new picture waits half a period more,
+// so that a picture that is a little late does not find its slot taken.
 void GsDevice::RunThread() {
     using Nanos = GsClock::Nanos;
-    Nanos start = clock_->Now();
-    int64_t index = 0;
+    const Nanos start = clock_->Now();
     int rate = framesPerSecond_.load();
+    // The deadline schedule: anchor + index / rate.
+    Nanos anchor = start;
+    int64_t index = 0;
+    Nanos lastFrame = start - Nanos(1'000'000'000LL / rate);
+    Nanos pictureSlot = lastFrame;  // the virtual schedule of new pictures
+    bool pending = false;          // a new picture waits for its turn
     for (;;) {
-        // Absolute deadlines from the schedule's start: no drift from the
-        // time each frame takes.
-        const Nanos deadline = start + Nanos(index * 1'000'000'000LL / rate);
-        if (!clock_->SleepUntil(deadline)) return;
-        ComposeFrame(static_cast<uint64_t>(deadline.count()));
-        ++index;
+        const Nanos period(1'000'000'000LL / rate);
+        const Nanos half = period / 2;
+        const Nanos deadline = anchor + Nanos(index * 1'000'000'000LL / rate);
+        const Nanos pictureTurn = std::max(pictureSlot - half, lastFrame + half);
+        const Nanos wakeAt = pending ? std::min(pictureTurn, deadline) : deadline;
+        if (!clock_->SleepUntil(wakeAt)) return;
+        if (pictureArrived_.exchange(false)) pending = true;
+        const Nanos now = clock_->Now();
+        const bool pictureNow = pending && now >= pictureTurn;
+        if (!pictureNow && now < deadline) continue;  // woken early, or a picture before its turn
+
+        const Nanos stamp = pictureNow ? now : deadline;
+        ComposeFrame(static_cast<uint64_t>(stamp.count()));
+        lastFrame = stamp;
         const int newRate = framesPerSecond_.load();
-        if (newRate != rate) {
-            start = deadline;
+        const bool rateChanged = newRate != rate;
+        rate = newRate;
+        const Nanos newPeriod(1'000'000'000LL / rate);
+        if (pictureNow) {
+            pending = false;
+            pictureSlot = std::max(stamp, pictureSlot) + newPeriod;
+            // Without a next picture, the next frame a period and a half on.
+            anchor = stamp + newPeriod / 2;
             index = 1;
-            rate = newRate;
+        } else if (rateChanged) {
+            anchor = stamp;
+            index = 1;
+        } else {
+            ++index;
         }
         // More than a frame behind: drop the missed frames instead of
         // composing them back to back.
-        const Nanos period(1'000'000'000LL / rate);
-        const Nanos next = start + Nanos(index * 1'000'000'000LL / rate);
-        const Nanos now = clock_->Now();
-        if (now - next > period) {
-            start = now;
+        const Nanos next = anchor + Nanos(index * 1'000'000'000LL / rate);
+        const Nanos after = clock_->Now();
+        if (after - next > newPeriod) {
+            anchor = after;
             index = 0;
         }
     }

@@ -9,7 +9,8 @@ bool GsManualClock::SleepUntil(Nanos deadline) {
     std::unique_lock<std::mutex> lock(mutex_);
     sleeperDeadline_ = deadline;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return interrupted_ || now_ >= deadline; });
+    changed_.wait(lock, [&] { return interrupted_ || woken_ || now_ >= deadline; });
+    woken_ = false;
     sleeperDeadline_ = Nanos(-1);
     return !interrupted_;
 }
@@ -18,6 +19,14 @@ void GsManualClock::Interrupt() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         interrupted_ = true;
+    }
+    changed_.notify_all();
+}
+
+void GsManualClock::Wake() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        woken_ = true;
     }
     changed_.notify_all();
 }

@@ -8,7 +8,8 @@ bool GsSteadyClock::SleepUntil(Nanos deadline) {
     const std::chrono::steady_clock::time_point wakeAt(
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(deadline));
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait_until(lock, wakeAt, [this] { return interrupted_; });
+    wake_.wait_until(lock, wakeAt, [this] { return interrupted_ || woken_; });
+    woken_ = false;
     return !interrupted_;
 }
 
@@ -16,6 +17,14 @@ void GsSteadyClock::Interrupt() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         interrupted_ = true;
+    }
+    wake_.notify_all();
+}
+
+void GsSteadyClock::Wake() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        woken_ = true;
     }
     wake_.notify_all();
 }

@@ -1,11 +1,14 @@
-// CameraRawWriter's thread against the queue it feeds: the latest picture is
-// written again every period while enabled; a disable publishes "stopped"
+// CameraRawWriter's thread against the queue it feeds: a pushed picture is
+// written at once; the latest picture is written again every period while
+// enabled, and only then when no picture comes (the heartbeat); a disable publishes "stopped"
 // and stops the counters; a new connection never shows the last one's
 // picture; a second instance runs without a queue.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <vector>
 #include <functional>
 #include <thread>
 
@@ -157,6 +160,41 @@ TEST_F(CameraRawWriterTest, SecondInstanceRunsWithoutAQueue) {
     // The first writer's queue shows only its own picture and stays published.
     EXPECT_TRUE(WaitForPicture(200, 90));
     EXPECT_EQ(State(), 2u);
+}
+
+// Each new picture is pushed right after a write, when the next heartbeat is
+// a whole period away: it is in the queue long before that.
+TEST_F(CameraRawWriterTest, APushedPictureIsWrittenAtOnce) {
+    writer_->EnableOutput();
+    Push(10, 90);
+    ASSERT_TRUE(WaitForPicture(10, 90));
+    std::vector<double> waits;
+    for (uint8_t y = 20; y < 20 + 9 * 10; y += 10) {
+        const uint32_t counter = Counter();
+        ASSERT_TRUE(WaitFor([&] { return Counter() != counter; }));
+        const auto pushed = std::chrono::steady_clock::now();
+        Push(y, 90);
+        ASSERT_TRUE(WaitForPicture(y, 90));
+        waits.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pushed).count());
+    }
+    std::sort(waits.begin(), waits.end());
+    EXPECT_LT(waits[waits.size() / 2], CameraRawWriter::kPeriodMs / 2.0);
+}
+
+// A stalled source: the same picture again every period, no faster.
+TEST_F(CameraRawWriterTest, HeartbeatEveryPeriodWithAStalledSource) {
+    writer_->EnableOutput();
+    Push(200, 90);
+    ASSERT_TRUE(WaitForPicture(200, 90));
+    const uint32_t first = Counter();
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(25 * CameraRawWriter::kPeriodMs));
+    const uint32_t writes = Counter() - first;
+    const double periods = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+                           CameraRawWriter::kPeriodMs;
+    EXPECT_LE(writes, periods + 1);
+    EXPECT_GE(writes, periods * 0.6);
+    EXPECT_TRUE(WaitForPicture(200, 90));
 }
 
 TEST_F(CameraRawWriterTest, DestructionClosesTheQueue) {

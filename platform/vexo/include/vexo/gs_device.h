@@ -1,6 +1,7 @@
 // The render device of the CPU back end: the named shader programs and one
 // drawing thread that composes every scene with a started output at the
-// frame rate, on absolute deadlines of its clock.
+// frame rate, on absolute deadlines of its clock, and, when a source says it
+// has a new picture (RequestFrame), as soon as the frame rate allows.
 //
 // Per frame: every item's Prepare (all composed scenes), every attached
 // filter's Draw, then per scene the items' Draws in order into the scene's
@@ -49,6 +50,10 @@ public:
     // Returns after the drawing thread has ended.
     void StopThread();
 
+    // A source has a new picture: the drawing thread composes it as soon as
+    // the frame rate allows, instead of at the next deadline. Any thread.
+    void RequestFrame();
+
     // Clamped to 1..60; takes effect after the next frame.
     void SetFrameRate(int framesPerSecond);
     int FrameRate() const;
@@ -90,6 +95,7 @@ private:
     std::unique_ptr<GsClock> clock_;
     std::atomic<int> framesPerSecond_{30};
     std::atomic<uint64_t> framesComposed_{0};
+    std::atomic<bool> pictureArrived_{false};  // set by RequestFrame, taken by the drawing thread
 
     mutable std::mutex shadersMutex_;  // guards shaders_
     std::map<std::string, GsKernel> shaders_;

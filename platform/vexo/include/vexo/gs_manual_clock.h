@@ -11,6 +11,7 @@ class GsManualClock final : public GsClock {
 public:
     Nanos Now() const override;
     bool SleepUntil(Nanos deadline) override;
+    void Wake() override;
     void Interrupt() override;
     void Reset() override;
 
@@ -25,4 +26,5 @@ private:
     Nanos now_{0};
     Nanos sleeperDeadline_{-1};  // -1: nobody sleeps
     bool interrupted_ = false;
+    bool woken_ = false;
 };

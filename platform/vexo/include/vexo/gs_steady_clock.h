@@ -10,11 +10,13 @@ class GsSteadyClock final : public GsClock {
 public:
     Nanos Now() const override;
     bool SleepUntil(Nanos deadline) override;
+    void Wake() override;
     void Interrupt() override;
     void Reset() override;
 
 private:
-    std::mutex mutex_;  // guards interrupted_
+    std::mutex mutex_;  // guards interrupted_ and woken_
     std::condition_variable wake_;
     bool interrupted_ = false;
+    bool woken_ = false;
 };

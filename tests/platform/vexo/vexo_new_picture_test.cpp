@@ -1,0 +1,152 @@
+// The device's two kinds of frames on a manual clock: a new source picture
+// (RequestFrame) composed at once when its turn has come, held back to half
+// a period after the last frame when it comes too soon, the cadence taken up
+// again a period and a half after the last picture; and the row workers
+// that every pass runs on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "vexo/gs_device.h"
+#include "vexo/gs_manual_clock.h"
+#include "vexo/gs_row_workers.h"
+#include "vexo_test_objects.h"
+
+namespace {
+
+using Nanos = std::chrono::nanoseconds;
+using std::chrono::milliseconds;
+
+constexpr int64_t kPeriod = 1'000'000'000LL / 30;
+
+struct ManualDevice {
+    ManualDevice() {
+        auto owned = std::make_unique<GsManualClock>();
+        clock = owned.get();
+        device = std::make_unique<GsDevice>(std::move(owned));
+    }
+    // The drawing thread's next deadline once it is no longer `previous`.
+    Nanos NextSleepAfter(Nanos previous) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            const Nanos deadline = clock->WaitForSleeper();
+            if (deadline != previous || std::chrono::steady_clock::now() > giveUp) return deadline;
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+    }
+    GsManualClock* clock;  // owned by device
+    std::unique_ptr<GsDevice> device;
+};
+
+TEST(VexoNewPicture, ComposedAtOnceWhenItsTurnHasComeElseAtHalfAPeriod) {
+    ManualDevice d;
+    auto* scene = new Counted<GsScene>(4, 4, d.device.get());
+    RecordingOutput output(scene, 4, 4, d.device.get());
+    ASSERT_TRUE(output.Start());
+    d.device->SetFrameRate(30);
+    ASSERT_TRUE(d.device->StartThread());
+
+    // Frame 0 at 0, then the cadence's next deadline.
+    Nanos sleeper = d.NextSleepAfter(Nanos(-1));
+    ASSERT_EQ(sleeper.count(), kPeriod);
+    // A picture 10 ms after the last frame waits until half a period.
+    d.clock->AdvanceTo(milliseconds(10));
+    d.device->RequestFrame();
+    sleeper = d.NextSleepAfter(sleeper);
+    EXPECT_EQ(sleeper.count(), kPeriod / 2);
+    d.clock->AdvanceTo(milliseconds(20));
+    // Composed at 20 ms; without another picture the cadence goes on a
+    // period and a half later.
+    sleeper = d.NextSleepAfter(sleeper);
+    EXPECT_EQ(sleeper.count(), 20'000'000 + kPeriod / 2 + kPeriod);
+    // The next picture, its turn come: composed the moment it arrives.
+    d.clock->AdvanceTo(milliseconds(45));
+    d.device->RequestFrame();
+    sleeper = d.NextSleepAfter(sleeper);
+    EXPECT_EQ(sleeper.count(), 45'000'000 + kPeriod / 2 + kPeriod);
+    // No picture any more: frames on the cadence, one period apart.
+    d.clock->AdvanceTo(sleeper);
+    const Nanos after = d.NextSleepAfter(sleeper);
+    EXPECT_EQ((after - sleeper).count(), kPeriod);
+    d.device->StopThread();
+
+    const std::vector<uint64_t> expected{0, 20'000'000, 45'000'000,
+                                         static_cast<uint64_t>(sleeper.count())};
+    EXPECT_EQ(output.stamps, expected);
+}
+
+// A phone faster than the frame rate: at most one frame per period over
+// time, however often pictures come.
+TEST(VexoNewPicture, PicturesFasterThanTheFrameRateAreNotComposedMoreOften) {
+    ManualDevice d;
+    auto* scene = new Counted<GsScene>(4, 4, d.device.get());
+    RecordingOutput output(scene, 4, 4, d.device.get());
+    ASSERT_TRUE(output.Start());
+    d.device->SetFrameRate(30);
+    ASSERT_TRUE(d.device->StartThread());
+    Nanos sleeper = d.NextSleepAfter(Nanos(-1));
+    // A picture every 5 ms for one second.
+    for (int ms = 5; ms <= 1000; ms += 5) {
+        d.clock->AdvanceTo(milliseconds(ms));
+        d.device->RequestFrame();
+        sleeper = d.clock->WaitForSleeper();
+    }
+    d.device->StopThread();
+    // Frame 0 and at most thirty more in one second, none closer together
+    // than half a period.
+    EXPECT_LE(output.stamps.size(), 32u);
+    // (How many exactly depends on when the drawing thread sees each step.)
+    EXPECT_GE(output.stamps.size(), 20u);
+    for (size_t i = 1; i < output.stamps.size(); ++i) {
+        EXPECT_GE(output.stamps[i] - output.stamps[i - 1], static_cast<uint64_t>(kPeriod / 2)) << i;
+    }
+}
+
+TEST(VexoRowWorkers, EveryRowOnceForEverySplitAndRunAfterRun) {
+    GsRowWorkers workers;
+    const int shapes[][2] = {{1, 1}, {1, 8}, {7, 3}, {8, 8}, {100, 7}, {1080, 6}, {5, 100}};
+    for (int round = 0; round < 200; ++round) {
+        for (const auto& shape : shapes) {
+            const int rows = shape[0];
+            std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
+            workers.Run(rows, shape[1], [&](int begin, int end) {
+                ASSERT_LE(0, begin);
+                ASSERT_LE(end, rows);
+                for (int r = begin; r < end; ++r) ++seen[static_cast<size_t>(r)];
+            });
+            for (int r = 0; r < rows; ++r) ASSERT_EQ(seen[static_cast<size_t>(r)].load(), 1) << rows << " " << r;
+        }
+    }
+    // Threads are kept: never more than the largest split asked for.
+    EXPECT_LE(workers.threadCount(), 7);
+}
+
+TEST(VexoRowWorkers, RunsFromTwoThreadsAreTakenOneAtATime) {
+    GsRowWorkers workers;
+    std::atomic<int> inside{0};
+    std::atomic<int> worst{0};
+    std::atomic<long> total{0};
+    auto run = [&] {
+        for (int i = 0; i < 300; ++i) {
+            workers.Run(64, 4, [&](int begin, int end) {
+                const int now = ++inside;
+                int seen = worst.load();
+                while (now > seen && !worst.compare_exchange_weak(seen, now)) {
+                }
+                total += end - begin;
+                --inside;
+            });
+        }
+    };
+    std::thread other(run);
+    run();
+    other.join();
+    EXPECT_EQ(total.load(), 2L * 300 * 64);
+    EXPECT_LE(worst.load(), 4);  // the parts of one run, never two runs at once
+}
+
+}  // namespace
