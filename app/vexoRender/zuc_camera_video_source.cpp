@@ -62,11 +62,15 @@ void ZucCameraVideoSource::Prepare() {
     const int height = picture.height();
     const int pitch = static_cast<int>(picture.bytesPerLine());
     if (!texture_ || texture_->width() != width || texture_->height() != height) {
-        texture_ = std::make_unique<GsTexture>(picture.constBits(), pitch, kGsTextureRgba, width, height,
+        texture_ = std::make_unique<GsTexture>(nullptr, pitch, kGsTextureRgba, width, height,
                                                GsDevice::DefaultDevice());
-    } else {
-        texture_->Update(picture.constBits(), pitch, kGsTextureRgba, width, height);
     }
+    // No upload copy: the texture draws from the picture itself, which the
+    // frame provider never writes again while a copy of it is held (it
+    // converts into a fresh image instead).
+    auto keeper = std::make_shared<const QImage>(picture);
+    const uint8_t* const bits = keeper->constBits();
+    texture_->Share(std::move(keeper), bits, pitch, kGsTextureRgba, width, height);
 
     const int colorValue = UiInt("color_value");
     const int brightValue = UiInt("bright_value");

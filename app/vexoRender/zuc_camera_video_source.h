@@ -1,6 +1,6 @@
-// The phone's picture as a composition source: each frame Prepare uploads
-// the newest picture of the software sink into a texture and sets up the
-// colour-correction pass (UI values "color_value", "bright_value"); Draw
+// The phone's picture as a composition source: each frame Prepare shares
+// the newest picture of the software sink with a texture (no copy) and sets
+// up the colour-correction pass (UI values "color_value", "bright_value"); Draw
 // draws the pass's output over the item's rectangle.
 //
 // Prepare and Draw run on the drawing thread; construction, CreateItem,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct ContextState {
     const GsConstantBuffer* constants = nullptr;
     std::vector<int> columns;
     std::vector<int> rows;
+    bool clearPending = false;  // the target is still to be filled with clearValue
+    uint32_t clearValue = 0;
 };
 
 thread_local ContextState t_state;
@@ -32,6 +35,15 @@ void RunKernel(GsDevice* device, GsKernel kernel, const GsKernelPass& pass) {
     const int rows = pass.y1 - pass.y0;
     const int64_t pixels = static_cast<int64_t>(rows) * (pass.x1 - pass.x0);
     device->RunRows(rows, pixels, [kernel, &pass](int begin, int end) { kernel(pass, pass.y0 + begin, pass.y0 + end); });
+}
+
+// Fills the target with its clear value, once.
+void ClearTarget(ContextState& s) {
+    if (!s.clearPending) return;
+    s.clearPending = false;
+    const size_t pixels = static_cast<size_t>(s.targetWidth) * s.targetHeight;
+    const uint32_t value = s.clearValue;
+    for (size_t i = 0; i < pixels; ++i) std::memcpy(s.target + i * 4, &value, 4);
 }
 
 }  // namespace
@@ -46,9 +58,18 @@ void GsContextDefault::Begin(GsDevice* device, uint8_t* target, int width, int h
     t_state.viewportHeight = height;
 }
 
+void GsContextDefault::BeginCleared(GsDevice* device, uint8_t* target, int width, int height, uint32_t rgba) {
+    Begin(device, target, width, height);
+    t_state.clearPending = target != nullptr && width > 0 && height > 0;
+    t_state.clearValue = rgba;
+}
+
 void GsContextDefault::SetMaxPassThreads(int threads) { GsDevice::SetMaxPassThreads(threads); }
 
-void GsContextDefault::End() { t_state = ContextState{}; }
+void GsContextDefault::End() {
+    ClearTarget(t_state);
+    t_state = ContextState{};
+}
 
 bool GsContextDefault::BindShader(const std::string& name) {
     if (t_state.device == nullptr) return false;
@@ -139,6 +160,14 @@ void GsContextDefault::DrawRect(const gs_transform& transform, const gs_vec2& ta
         pass.sourceColumn = s.columns.data();
         pass.sourceRow = s.rows.data();
         pass.identity = identity;
+    }
+    if (s.clearPending) {
+        const bool whole = x0 == 0 && y0 == 0 && x1 == s.targetWidth && y1 == s.targetHeight;
+        if (whole && KernelWritesWholePass(s.kernel, pass)) {
+            s.clearPending = false;
+        } else {
+            ClearTarget(s);
+        }
     }
     RunKernel(s.device, s.kernel, pass);
 }

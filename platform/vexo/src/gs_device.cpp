@@ -188,12 +188,11 @@ void GsDevice::ComposeFrame(uint64_t timestampNanos) {
         const int height = static_cast<int>(scene->height);
         const size_t pixels = static_cast<size_t>(width) * height;
         picture.resize(pixels * 4);
-        // Opaque black background, one 32-bit store per pixel.
+        // Opaque black background, left out when the first item covers it.
         constexpr uint8_t kBlack[4] = {0, 0, 0, 255};
         uint32_t black = 0;
         std::memcpy(&black, kBlack, 4);
-        for (size_t i = 0; i < pixels; ++i) std::memcpy(picture.data() + i * 4, &black, 4);
-        GsContextDefault::Begin(this, picture.data(), width, height);
+        GsContextDefault::BeginCleared(this, picture.data(), width, height, black);
         for (GsItem* item : scene->items()) item->Draw();
         GsContextDefault::End();
 

@@ -97,3 +97,10 @@ GsKernel FindBuiltInKernel(const std::string& name) {
     if (name == "zuc_color_correction") return ColorCorrectionKernel;
     return nullptr;
 }
+
+bool KernelWritesWholePass(GsKernel kernel, const GsKernelPass& pass) {
+    if (pass.source == nullptr) return false;
+    if (kernel == RgbaKernel || kernel == BgrxKernel) return true;
+    if (kernel == ColorCorrectionKernel) return pass.constants != nullptr && pass.constantsSize >= kColorCorrectionBytes;
+    return false;
+}

@@ -1,5 +1,7 @@
 #include "vexo/gs_texture.h"
 
+#include <utility>
+
 #include <cstring>
 
 #include "vexo/gs_context_default.h"
@@ -18,18 +20,56 @@ GsTexture::~GsTexture() {
     if (device_ != nullptr) {
         const auto lock = device_->LockFrame();
         pixels_.clear();
+        shared_ = nullptr;
+        keeper_.reset();
     }
 }
 
 bool GsTexture::Update(const void* data, int rowPitch, int format, int width, int height) {
     if (width != width_ || height != height_ || format != kGsTextureRgba) return false;
-    if (device_ != nullptr) {
-        const auto lock = device_->LockFrame();
-        CopyRows(data, rowPitch);
-    } else {
-        CopyRows(data, rowPitch);
+    std::shared_ptr<const void> released;
+    std::unique_lock<std::recursive_mutex> lock;
+    if (device_ != nullptr) lock = device_->LockFrame();
+    released = std::move(keeper_);
+    shared_ = nullptr;
+    if (pixels_.size() != static_cast<size_t>(width_) * height_ * 4) {
+        pixels_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
+    }
+    CopyRows(data, rowPitch);
+    return true;
+}
+
+bool GsTexture::Share(std::shared_ptr<const void> keeper, const uint8_t* pixels, int rowPitch, int format, int width,
+                      int height) {
+    if (width != width_ || height != height_ || format != kGsTextureRgba || pixels == nullptr ||
+        rowPitch < width_ * 4) {
+        return false;
+    }
+    std::shared_ptr<const void> released;
+    {
+        std::unique_lock<std::recursive_mutex> lock;
+        if (device_ != nullptr) lock = device_->LockFrame();
+        released = std::exchange(keeper_, std::move(keeper));
+        shared_ = pixels;
+        sharedStride_ = rowPitch;
+        // The own copy is not needed while shared.
+        std::vector<uint8_t>().swap(pixels_);
     }
     return true;
+}
+
+uint8_t* GsTexture::pixels() {
+    if (shared_ != nullptr) {
+        std::vector<uint8_t> copy(static_cast<size_t>(width_) * height_ * 4);
+        const size_t rowBytes = static_cast<size_t>(width_) * 4;
+        for (int y = 0; y < height_; ++y) {
+            std::memcpy(copy.data() + rowBytes * y, shared_ + static_cast<size_t>(sharedStride_) * y, rowBytes);
+        }
+        pixels_ = std::move(copy);
+        shared_ = nullptr;
+        keeper_.reset();
+    }
+    return pixels_.data();
 }
 
 void GsTexture::CopyRows(const void* data, int rowPitch) {

@@ -145,3 +145,77 @@ TEST_F(VexoDrawing, ColorCorrectionKernelAppliesFormatSaturationAndBrightness) {
 }
 
 }  // namespace
+
+namespace {
+
+// The background fill is left out only when the first draw overwrites every
+// pixel: a frame after a full-picture one never shows what that one drew.
+TEST_F(VexoDrawing, BackgroundLeftOutOnlyUnderAWholePictureDraw) {
+    std::vector<uint8_t> red(4 * 4 * 4);
+    for (size_t i = 0; i < red.size(); ++i) red[i] = (i % 4 == 0 || i % 4 == 3) ? 255 : 0;
+    GsTexture texture(red.data(), 16, kGsTextureRgba, 4, 4, &device_);
+    const Pixel black{0, 0, 0, 255};
+    const Pixel redPixel{255, 0, 0, 255};
+    const auto draw = [&](const char* program, gs_vec2 position, gs_vec2 size) {
+        return [&texture, program, position, size] {
+            const GsTextureBinder binder(&texture);
+            ASSERT_TRUE(GsContextDefault::BindShader(program));
+            GsContextDefault::DrawRect({position, size, 0}, {4, 4});
+            GsContextDefault::UnbindShader();
+        };
+    };
+    auto picture = Compose(4, 4, draw("zuc_rgba", {0, 0}, {4, 4}));
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(At(picture, 4, i % 4, i / 4), redPixel) << i;
+    // Half the picture: the other half is background, not the last frame.
+    picture = Compose(4, 4, draw("zuc_rgba", {0, 0}, {2, 4}));
+    for (int y = 0; y < 4; ++y) {
+        EXPECT_EQ(At(picture, 4, 1, y), redPixel) << y;
+        EXPECT_EQ(At(picture, 4, 2, y), black) << y;
+    }
+    Compose(4, 4, draw("zuc_rgba", {0, 0}, {4, 4}));
+    // The colour correction without its constants writes nothing.
+    picture = Compose(4, 4, draw("zuc_color_correction", {0, 0}, {4, 4}));
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(At(picture, 4, i % 4, i / 4), black) << i;
+    Compose(4, 4, draw("zuc_rgba", {0, 0}, {4, 4}));
+    // No draw at all.
+    picture = Compose(4, 4, [] {});
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(At(picture, 4, i % 4, i / 4), black) << i;
+}
+
+// A shared texture draws from the caller's pixels (padded rows), holds them
+// until replaced, and becomes a copy again when it is written.
+TEST_F(VexoDrawing, SharedTextureDrawsTheCallersPixelsUntilReplaced) {
+    auto pixels = std::make_shared<std::vector<uint8_t>>(2 * 12, 0);  // 2x2, rows of 12 bytes
+    const uint8_t green[4] = {0, 255, 0, 255};
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 2; ++x) std::memcpy(pixels->data() + y * 12 + x * 4, green, 4);
+    }
+    GsTexture texture(nullptr, 8, kGsTextureRgba, 2, 2, &device_);
+    const uint8_t* bits = pixels->data();
+    std::weak_ptr<std::vector<uint8_t>> watch = pixels;
+    ASSERT_TRUE(texture.Share(std::move(pixels), bits, 12, kGsTextureRgba, 2, 2));
+    EXPECT_FALSE(texture.Share(std::make_shared<int>(0), bits, 12, kGsTextureRgba, 3, 2));
+    EXPECT_EQ(texture.stride(), 12);
+    const auto picture = Compose(2, 2, [&] {
+        const GsTextureBinder binder(&texture);
+        ASSERT_TRUE(GsContextDefault::BindShader("zuc_rgba"));
+        GsContextDefault::DrawRect({{0, 0}, {2, 2}, 0}, {2, 2});
+        GsContextDefault::UnbindShader();
+    });
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(At(picture, 2, i % 2, i / 2), (Pixel{0, 255, 0, 255})) << i;
+    EXPECT_FALSE(watch.expired());
+    // Written as a render target: copied in, the caller's pixels let go.
+    uint8_t* target = texture.pixels();
+    EXPECT_EQ(target[1], 255);
+    EXPECT_EQ(texture.stride(), 8);
+    EXPECT_TRUE(watch.expired());
+    // Update copies and replaces a share.
+    auto again = std::make_shared<std::vector<uint8_t>>(24, 7);
+    ASSERT_TRUE(texture.Share(again, again->data(), 12, kGsTextureRgba, 2, 2));
+    const uint8_t blue[16] = {0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255};
+    ASSERT_TRUE(texture.Update(blue, 8, kGsTextureRgba, 2, 2));
+    EXPECT_EQ(again.use_count(), 1);
+    EXPECT_EQ(static_cast<const GsTexture&>(texture).pixels()[2], 255);
+}
+
+}  // namespace

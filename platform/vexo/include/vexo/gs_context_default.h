@@ -32,5 +32,10 @@ public:
     static void UnbindConstants(const GsConstantBuffer* buffer);
     // Makes (target, width, height) current for the calling thread until End.
     static void Begin(class GsDevice* device, uint8_t* target, int width, int height);
+    // As Begin, and the target is to be filled with the 32-bit value rgba:
+    // the fill is left out when the first draw covers the whole target with
+    // a program that writes every pixel (a full-picture camera source), and
+    // done before any other draw or at End.
+    static void BeginCleared(class GsDevice* device, uint8_t* target, int width, int height, uint32_t rgba);
     static void End();
 };

@@ -27,3 +27,8 @@ using GsKernel = void (*)(const GsKernelPass& pass, int rowBegin, int rowEnd);
 // alpha forced opaque), "zuc_color_correction" (format matrix, saturation
 // matrix, brightness from the 144-byte constant buffer). Null for others.
 GsKernel FindBuiltInKernel(const std::string& name);
+
+// True when kernel, one of the built-ins, writes every target pixel of pass
+// (so whatever the target held before is overwritten): with a bound texture,
+// and for the colour correction with its whole constant buffer.
+bool KernelWritesWholePass(GsKernel kernel, const GsKernelPass& pass);

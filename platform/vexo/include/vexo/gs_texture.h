@@ -2,6 +2,8 @@
 // filter. Its release waits for the frame being composed.
 #pragma once
 
+#include <memory>
+
 #include <cstdint>
 #include <vector>
 
@@ -17,14 +19,26 @@ public:
 
     // In place; false (nothing changed) when the size or format differs.
     bool Update(const void* data, int rowPitch, int format, int width, int height);
+    // In place, without a copy: the texture draws from pixels (rows rowPitch
+    // bytes apart) until the next Update, Share or destruction, and keeper
+    // keeps them alive and unchanged until then. False (nothing changed)
+    // when the size or format differs or pixels is null.
+    bool Share(std::shared_ptr<const void> keeper, const uint8_t* pixels, int rowPitch, int format, int width,
+               int height);
     int width() const { return width_; }
     int height() const { return height_; }
-    int stride() const { return width_ * 4; }
-    const uint8_t* pixels() const { return pixels_.data(); }
-    uint8_t* pixels() { return pixels_.data(); }
+    // Bytes from one row to the next.
+    int stride() const { return shared_ != nullptr ? sharedStride_ : width_ * 4; }
+    const uint8_t* pixels() const { return shared_ != nullptr ? shared_ : pixels_.data(); }
+    // For writing (a render target): shared pixels are copied in first.
+    uint8_t* pixels();
 
 private:
     void CopyRows(const void* data, int rowPitch);
+
+    std::shared_ptr<const void> keeper_;  // holds shared_ while it is drawn from
+    const uint8_t* shared_ = nullptr;     // null: the own pixels_
+    int sharedStride_ = 0;
 
     GsDevice* const device_;  // borrowed; may be null
     const int width_;
