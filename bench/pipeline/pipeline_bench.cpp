@@ -32,6 +32,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <dirent.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -41,6 +42,7 @@ extern "C" {
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -214,6 +216,31 @@ public:
     std::atomic<int> count{0};
 };
 
+int ReadId(const uint8_t* luma, uint32_t line);
+
+// The render output's frames as they leave it: the first time each picture
+// number is seen (drawing thread).
+class ComposedSink final : public StreamVideoSink {
+public:
+    void Push(AVFrame* frame) override {
+        if (frame == nullptr || frame->height < 32) return;
+        const int id = ReadId(frame->data[0], static_cast<uint32_t>(frame->linesize[0]));
+        if (id == lastId_) return;
+        lastId_ = id;
+        const std::lock_guard<std::mutex> lock(mutex);
+        firstSeen.emplace_back(id, Clock::now());
+        stamps.push_back(frame->pts);
+    }
+    void ShowBlack() override {}
+    void SetFrame(AVFrame*) override {}
+    std::mutex mutex;
+    std::vector<std::pair<int, Clock::time_point>> firstSeen;
+    std::vector<int64_t> stamps;  // the frames' pts (microseconds of the render device's clock)
+
+private:
+    int lastId_ = -1;
+};
+
 int ReadId(const uint8_t* luma, uint32_t line) {
     int id = 0;
     const uint8_t* row = luma + static_cast<size_t>(kIdBlock / 2) * line;
@@ -231,6 +258,34 @@ void OnQueueFrame(const uint8_t* const planes[3], const uint32_t lines[3], uint3
                   void* user) {
     auto* state = static_cast<ReaderState*>(user);
     state->id = height >= kIdBlock ? ReadId(planes[0], lines[0]) : -1;
+}
+
+// CPU seconds of every thread of the process by thread, to standard error
+// (ZUCAM_BENCH_THREADS=1): where the time goes.
+void PrintThreadCpu() {
+    if (std::getenv("ZUCAM_BENCH_THREADS") == nullptr) return;
+    const long ticks = sysconf(_SC_CLK_TCK);
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) return;
+    while (dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string base = std::string("/proc/self/task/") + entry->d_name;
+        std::FILE* stat = std::fopen((base + "/stat").c_str(), "r");
+        if (stat == nullptr) continue;
+        char line[1024] = {};
+        const size_t got = std::fread(line, 1, sizeof line - 1, stat);
+        std::fclose(stat);
+        line[got] = 0;
+        const char* close = std::strrchr(line, ')');
+        const char* open = std::strchr(line, '(');
+        if (close == nullptr || open == nullptr) continue;
+        unsigned long user = 0, system = 0;
+        // Fields after the name: state, then 10 numbers, then utime, stime.
+        if (std::sscanf(close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) != 2) continue;
+        std::fprintf(stderr, "  thread %-6s %-16.*s %6.2f s\n", entry->d_name, static_cast<int>(close - open - 1),
+                     open + 1, static_cast<double>(user + system) / static_cast<double>(ticks));
+    }
+    closedir(tasks);
 }
 
 double Percentile(std::vector<double> values, double p) {
@@ -284,8 +339,10 @@ void BM_WholePath(benchmark::State& state) {
                                                         device);
             scene->AddRef();
             scene->AddItem(source->item());
+            ComposedSink composedSink;
+            ComposedSink decodedSink;
             const std::vector<StreamVideoSink*> renderSinks{writer->renderDevice.get(), screenshotCache.get(),
-                                                            driverSink.get(), recorderCache.get()};
+                                                            driverSink.get(), recorderCache.get(), &composedSink};
             auto output = std::make_unique<GsOutputFrame>(scene, static_cast<uint32_t>(width),
                                                           static_cast<uint32_t>(height), kGsOutputRgba, renderSinks);
             scene->Release();
@@ -294,7 +351,8 @@ void BM_WholePath(benchmark::State& state) {
 
             StreamVideoDecoderH264::ForgetLastVideoSizeForTesting();
             auto decoder = std::make_unique<StreamVideoDecoderH264>(
-                "", nullptr, std::vector<StreamVideoSink*>{frameProvider.get(), &frameArrival, &decoded});
+                "", nullptr, std::vector<StreamVideoSink*>{frameProvider.get(), &decodedSink, &frameArrival, &decoded}, StreamVideoDecoderH264::SizeObserver(),
+                [] { H264DecoderTuning t; if (std::getenv("ZUCAM_BENCH_DECODER_THREADS")) t.threadCount = std::atoi(std::getenv("ZUCAM_BENCH_DECODER_THREADS")); return t; }());
 
             std::vector<Clock::time_point> sent(static_cast<size_t>(total));
             std::vector<Clock::time_point> seen(static_cast<size_t>(total));
@@ -353,9 +411,11 @@ void BM_WholePath(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
             const uint64_t composed = device->FramesComposed() - composedStart;
+            const uint64_t pictureFrames = device->PictureFramesComposed();
             stop.store(true);
             reader.join();
             const double cpu = ProcessCpuSeconds() - cpuStart - readerCpu - feederCpu;
+            PrintThreadCpu();
 
             decoder.reset();
             output.reset();
@@ -371,6 +431,42 @@ void BM_WholePath(benchmark::State& state) {
                                             .count());
                 }
             }
+            // Unit pushed -> its picture leaving the decoder, the render output.
+            const auto LatenciesOf = [&](const ComposedSink& seenAt) {
+                std::vector<double> composedLatencies;
+                const int period = static_cast<int>(stream.units.size());
+                int cursor = 0;
+                for (const auto& [id, when] : seenAt.firstSeen) {
+                    for (int index = cursor; index < total; ++index) {
+                        if (index % period == id) {
+                            composedLatencies.push_back(
+                                std::chrono::duration<double, std::milli>(when - sent[static_cast<size_t>(index)]).count());
+                            cursor = index + 1;
+                            break;
+                        }
+                    }
+                }
+                return composedLatencies;
+            };
+            const std::vector<double> composedLatencies = LatenciesOf(composedSink);
+            const std::vector<double> decodedLatencies = LatenciesOf(decodedSink);
+            // Decoded -> the start of the frame that composed it (the render
+            // device's stamp on the steady clock), picture by picture.
+            std::vector<double> waits;
+            {
+                size_t cursor = 0;
+                for (size_t i = 0; i < composedSink.firstSeen.size(); ++i) {
+                    const int id = composedSink.firstSeen[i].first;
+                    for (size_t k = cursor; k < decodedSink.firstSeen.size(); ++k) {
+                        if (decodedSink.firstSeen[k].first != id) continue;
+                        const Clock::time_point start{std::chrono::microseconds(composedSink.stamps[i])};
+                        waits.push_back(
+                            std::chrono::duration<double, std::milli>(start - decodedSink.firstSeen[k].second).count());
+                        cursor = k + 1;
+                        break;
+                    }
+                }
+            }
             rusage after{};
             getrusage(RUSAGE_SELF, &after);
             state.counters["cpu_ratio"] = cpu / bare;
@@ -378,6 +474,23 @@ void BM_WholePath(benchmark::State& state) {
             state.counters["bare_s"] = bare;
             state.counters["p50_ms"] = Percentile(latencies, 0.50);
             state.counters["p99_ms"] = Percentile(latencies, 0.99);
+            state.counters["decoded_p50_ms"] = Percentile(decodedLatencies, 0.50);
+            state.counters["decoded_p99_ms"] = Percentile(decodedLatencies, 0.99);
+            state.counters["wait_p50_ms"] = Percentile(waits, 0.50);
+            if (std::getenv("ZUCAM_BENCH_TRACE") != nullptr) {
+                for (size_t i = 100; i < 112 && i < decodedSink.firstSeen.size() && i < composedSink.firstSeen.size(); ++i) {
+                    const auto base = decodedSink.firstSeen[100].second;
+                    std::fprintf(stderr, "decoded id %d at %.2f | composed id %d stamp %.2f out %.2f\n",
+                                 decodedSink.firstSeen[i].first,
+                                 std::chrono::duration<double, std::milli>(decodedSink.firstSeen[i].second - base).count(),
+                                 composedSink.firstSeen[i].first,
+                                 std::chrono::duration<double, std::milli>(Clock::time_point{std::chrono::microseconds(composedSink.stamps[i])} - base).count(),
+                                 std::chrono::duration<double, std::milli>(composedSink.firstSeen[i].second - base).count());
+                }
+            }
+            state.counters["picture_frames"] = static_cast<double>(pictureFrames) / total;
+            state.counters["composed_p50_ms"] = Percentile(composedLatencies, 0.50);
+            state.counters["composed_p99_ms"] = Percentile(composedLatencies, 0.99);
             state.counters["published"] = static_cast<double>(latencies.size()) / total;
             state.counters["changes"] = static_cast<double>(changes) / total;
             state.counters["decoded"] = static_cast<double>(decoded.count.load()) / total;

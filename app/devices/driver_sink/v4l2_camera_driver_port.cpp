@@ -120,7 +120,7 @@ bool V4l2CameraDriverPort::Write(const uint8_t* frame, size_t length) {
     return true;
 }
 
-bool V4l2CameraDriverPort::SetFormat(int width, int height) {
+v4l2_format V4l2CameraDriverPort::OutputFormat(int width, int height) {
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
     format.fmt.pix.width = static_cast<uint32_t>(width);
@@ -129,7 +129,17 @@ bool V4l2CameraDriverPort::SetFormat(int width, int height) {
     format.fmt.pix.field = V4L2_FIELD_NONE;
     format.fmt.pix.bytesperline = static_cast<uint32_t>(width);
     format.fmt.pix.sizeimage = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 3 / 2;
-    format.fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
+    // What the pictures are (the render output's BT.709, limited range), not
+    // sRGB, whose matrix readers would take for BT.601.
+    format.fmt.pix.colorspace = V4L2_COLORSPACE_REC709;
+    format.fmt.pix.ycbcr_enc = V4L2_YCBCR_ENC_709;
+    format.fmt.pix.quantization = V4L2_QUANTIZATION_LIM_RANGE;
+    format.fmt.pix.xfer_func = V4L2_XFER_FUNC_709;
+    return format;
+}
+
+bool V4l2CameraDriverPort::SetFormat(int width, int height) {
+    v4l2_format format = OutputFormat(width, height);
     if (RetryIoctl(fd_, VIDIOC_S_FMT, &format) < 0) {
         // Once per size: the same size comes again with every frame.
         if (width != refusedWidth_ || height != refusedHeight_) {

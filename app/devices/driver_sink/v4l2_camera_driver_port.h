@@ -10,6 +10,8 @@
 // lets go; writes block as the device's write() does.
 #pragma once
 
+#include <linux/videodev2.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -36,6 +38,12 @@ public:
     // The first node named video<N> in folder, in increasing N, that query
     // reports as a video output device labelled kCardLabel; empty when none.
     static std::string FindDevice(const std::string& folder, const CapsQuery& query);
+
+    // The output format set on the device for a picture of that size: I420
+    // with packed lines, tagged as what the render output makes (BT.709
+    // matrix and transfer, limited range) so readers decode the right
+    // colours.
+    static v4l2_format OutputFormat(int width, int height);
 
     // Searches /dev with QueryDeviceCaps.
     V4l2CameraDriverPort();

@@ -225,13 +225,14 @@ void GsDevice::RequestFrame() {
 }
 
 // Two kinds of frames. A new source picture (RequestFrame) is composed at
-// once, but never sooner than half a period after the last frame, and at
-// most one per period over time: a new picture may come up to half a period
-// ahead of its turn (its slot is tracked as a virtual schedule, so one late
-// picture does not delay the ones after it). Without new pictures frames
-// keep coming on absolute deadlines at the frame rate (the cadence that
-// readers see); the first one after a new picture waits half a period more,
-// so that a picture that is a little late does not find its slot taken.
+// once, but never sooner than half a period after the last frame, and never
+// more than eight pictures in eight periods (less an eighth of a period, so
+// that a little jitter of the source does not hold pictures back). Only the
+// pictures really composed count: a late one never leaves a debt that would
+// hold back the ones after it. Without new pictures frames keep coming on
+// absolute deadlines at the frame rate (the cadence that readers see); the
+// first one after a new picture waits half a period more, so that a picture
+// that is a little late does not find its slot taken.
 void GsDevice::RunThread() {
     using Nanos = GsClock::Nanos;
     const Nanos start = clock_->Now();
@@ -240,13 +241,18 @@ void GsDevice::RunThread() {
     Nanos anchor = start;
     int64_t index = 0;
     Nanos lastFrame = start - Nanos(1'000'000'000LL / rate);
-    Nanos pictureSlot = lastFrame;  // the virtual schedule of new pictures
+    // The stamps of the last kWindow pictures, oldest first once full.
+    constexpr int kWindow = 8;
+    Nanos recent[kWindow];
+    for (Nanos& stamp : recent) stamp = Nanos::min() / 2;
+    int oldest = 0;
     bool pending = false;          // a new picture waits for its turn
     for (;;) {
         const Nanos period(1'000'000'000LL / rate);
         const Nanos half = period / 2;
         const Nanos deadline = anchor + Nanos(index * 1'000'000'000LL / rate);
-        const Nanos pictureTurn = std::max(pictureSlot - half, lastFrame + half);
+        const Nanos pictureTurn =
+            std::max(lastFrame + half, recent[oldest] + kWindow * period - period / kWindow);
         const Nanos wakeAt = pending ? std::min(pictureTurn, deadline) : deadline;
         if (!clock_->SleepUntil(wakeAt)) return;
         if (pictureArrived_.exchange(false)) pending = true;
@@ -262,8 +268,10 @@ void GsDevice::RunThread() {
         rate = newRate;
         const Nanos newPeriod(1'000'000'000LL / rate);
         if (pictureNow) {
+            ++pictureFrames_;
             pending = false;
-            pictureSlot = std::max(stamp, pictureSlot) + newPeriod;
+            recent[oldest] = stamp;
+            oldest = (oldest + 1) % kWindow;
             // Without a next picture, the next frame a period and a half on.
             anchor = stamp + newPeriod / 2;
             index = 1;

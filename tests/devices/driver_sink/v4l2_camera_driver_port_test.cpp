@@ -107,3 +107,21 @@ TEST_F(FakeDevFolder, NodeThatRefusesTheFormatRefusesFrames) {
 }
 
 }  // namespace
+
+namespace {
+
+// The format set on the device tags the pictures as the render output makes
+// them: BT.709, limited range (sRGB would make readers use another matrix).
+TEST(V4l2Port, OutputFormatIsTaggedBt709LimitedRange) {
+    const v4l2_format format = V4l2CameraDriverPort::OutputFormat(1920, 1080);
+    EXPECT_EQ(format.type, V4L2_BUF_TYPE_VIDEO_OUTPUT);
+    EXPECT_EQ(format.fmt.pix.pixelformat, static_cast<uint32_t>(V4L2_PIX_FMT_YUV420));
+    EXPECT_EQ(format.fmt.pix.bytesperline, 1920u);
+    EXPECT_EQ(format.fmt.pix.sizeimage, 1920u * 1080u * 3u / 2u);
+    EXPECT_EQ(format.fmt.pix.colorspace, static_cast<uint32_t>(V4L2_COLORSPACE_REC709));
+    EXPECT_EQ(format.fmt.pix.ycbcr_enc, static_cast<uint32_t>(V4L2_YCBCR_ENC_709));
+    EXPECT_EQ(format.fmt.pix.quantization, static_cast<uint32_t>(V4L2_QUANTIZATION_LIM_RANGE));
+    EXPECT_EQ(format.fmt.pix.xfer_func, static_cast<uint32_t>(V4L2_XFER_FUNC_709));
+}
+
+}  // namespace

@@ -68,6 +68,8 @@ public:
     // that runs no thread).
     void ComposeFrame(uint64_t timestampNanos);
     uint64_t FramesComposed() const;
+    // Of those, the frames composed for a new picture (RequestFrame).
+    uint64_t PictureFramesComposed() const { return pictureFrames_.load(); }
 
     // Runs work over rows [0, rows) of a pass of pixels pixels on the
     // device's row workers (threads kept as long as the device): one part
@@ -95,6 +97,7 @@ private:
     std::unique_ptr<GsClock> clock_;
     std::atomic<int> framesPerSecond_{30};
     std::atomic<uint64_t> framesComposed_{0};
+    std::atomic<uint64_t> pictureFrames_{0};
     std::atomic<bool> pictureArrived_{false};  // set by RequestFrame, taken by the drawing thread
 
     mutable std::mutex shadersMutex_;  // guards shaders_
