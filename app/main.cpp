@@ -1,8 +1,12 @@
 // The entry point: brings up the socket layer, Tether and the application
 // information, then runs ZuCam as the single primary instance or hands
-// "show" to the one that already runs.
+// "show" to the one that already runs. "zucam --uninstall" only removes the
+// drivers and filters and exits.
+#include <QApplication>
+#include <QString>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "core/system/system_info.h"
 #include "core/tether/tq.h"
@@ -40,6 +44,25 @@ int main(int argc, char** argv) {
     // Registered after every static initialiser, so it runs before their
     // destructors: nothing logs into a torn-down Tether.
     std::atexit(uninitTetherAtExit);
+
+    // "--uninstall" as the first argument: remove the drivers and filters,
+    // nothing else (no application information, no render device, no
+    // second-instance hand-off).
+    if (argc > 1 && QString::fromLocal8Bit(argv[1]) == QLatin1String("--uninstall")) {
+        // A package manager may run this without any display: then there is
+        // no window system for the warning box, and the warning goes only
+        // to standard error (a QApplication would abort the run).
+        const bool display = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+                             qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+        std::unique_ptr<QCoreApplication> application;
+        if (display) {
+            application = std::make_unique<QApplication>(argc, argv);
+        } else {
+            application = std::make_unique<QCoreApplication>(argc, argv);
+        }
+        uninstallDrivers();
+        return 0;
+    }
 
     setApplicationInformation();
 

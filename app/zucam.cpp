@@ -18,6 +18,20 @@
 #include "resources/resource_bundle.h"
 #include "trevane/trevane_module.h"
 #include "ui/main-window.h"
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QThreadPool>
+#include <cstdio>
+#include "devices/audio/virtaul_audio_device_manager.h"
+#include "devices/driver_install/driver_install.h"
+#include "devices/driver_install/file_holders.h"
+#include "ui/dialog/message-box-dialog.h"
+#include "ui/form-dialogs.h"
+#include "ui/main-form.h"
+#include "vexo/gs_device.h"
 
 namespace {
 
@@ -44,9 +58,17 @@ ZuCam::ZuCam(int& argc, char** argv) : SingleApplicationWrapper(argc, argv) {
 }
 
 ZuCam::~ZuCam() {
-    // The window stops its producers before its sinks go; then the settings.
+    // The microphone first: its output stream stops before anything it reads
+    // from or reports to goes. Then the window, which stops its producers
+    // before its sinks go; then the settings (openVmic is kept as it was).
+    audioDeviceManager.reset();
     delete mainWindow.data();
     saveConfig();
+    // Work still on the shared pool (a version query in flight, a screenshot
+    // being saved) ends here, while Qt's network and host lookups still run:
+    // the base destructor also waits for the pool, but only after it has
+    // torn those down, and a query then hangs until its own time limit.
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 ZuCam* zucamApp() {
@@ -93,6 +115,13 @@ void ZuCam::saveConfig() {
 void ZuCam::setDeviceName(const QString& name) {
     deviceName = name;
     mirrorToUiValue("zucam_device_name", deviceName);
+    // The main window's own operation, or one of that name on another window
+    // kind (an invokable "SetDeviceName(QString)").
+    if (auto* window = qobject_cast<MainWindow*>(mainWindow.data())) {
+        window->SetDeviceName(name);
+    } else if (mainWindow && mainWindow->metaObject()->indexOfMethod("SetDeviceName(QString)") >= 0) {
+        QMetaObject::invokeMethod(mainWindow.data(), "SetDeviceName", Qt::DirectConnection, Q_ARG(QString, name));
+    }
 }
 
 void ZuCam::setSaveDir(const QString& folder) {
@@ -150,17 +179,35 @@ void ZuCam::updateVolume(int level) {
 void ZuCam::Initialize() {
     loadConfig();
     LOG_I("settings loaded from %s", g_cd->config->filePath().c_str());
+    registerShaders();
     dpiScale = dpiScaleFactor();
     trevane::RegisterTrevaneLibrary();
     const char* const modules[] = {trevane::kLibraryName};
     LOG_E("----> loaded modules count=%d", tq::LoadModules(modules, 1, true));
+
+    bool micOpened = true;
+    if (openVmic) micOpened = openVirtualMic(false);
+    audioDriverInstalled = findAudioDriver();
+    publishHubState();
 
     mainWindow = new MainWindow;
     if (!mainWindow) {
         QCoreApplication::exit(1);
         return;
     }
+    setWindowStaysOnTop(windowStaysOnTop);
     mainWindow->show();
+    checkAppleMobileDeviceSupport(false, false);
+    setCameraName(cameraName);
+    if (!micOpened) {
+        MessageBoxDialog box(mainWindow);
+        box.SetMessage(tr("无法打开虚拟麦克风设备！"));
+        box.SetButtons(1, tr("确定"), QString());
+        box.exec();
+    }
+    requestVersionCheck(false);
+    std::printf("ZuCam started\n");
+    std::fflush(stdout);
 }
 
 void ZuCam::onReceivedMessage(quint32 instanceId, QByteArray message) {
@@ -169,6 +216,8 @@ void ZuCam::onReceivedMessage(quint32 instanceId, QByteArray message) {
     if (mainWindow->isMinimized()) mainWindow->showNormal();
     mainWindow->show();
     mainWindow->activateWindow();
+    std::printf("ZuCam raised its window\n");
+    std::fflush(stdout);
 }
 
 namespace {
@@ -218,3 +267,276 @@ void ZuCam::onVersionCheckReply(const tq::Value& reply, bool manual) {
 }
 
 bool ZuCam::parseVersion(const std::string& text, uint64_t* number) { return ParseVersion(text, number); }
+
+// ---------------------------------------------------------------------------
+// Application services.
+
+namespace {
+
+// The registry value and the two keys of the camera filter's instance, in
+// the 64-bit and the 32-bit view ({860BB310-...} is DirectShow's video-input
+// category).
+const QString kFriendlyName = QStringLiteral("FriendlyName");
+const QString kCameraKey64 = QStringLiteral(
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{860BB310-5D01-11d0-BD3B-00A0C911CE86}\\Instance\\"
+    "{E34BCBC6-28E7-401D-9ECF-0AA9665C5245}");
+const QString kCameraKey32 = QStringLiteral(
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\{860BB310-5D01-11d0-BD3B-00A0C911CE86}\\Instance\\"
+    "{E34BCBC6-28E7-401D-9ECF-0AA9665C5245}");
+
+QString g_cameraRegistryFileForTesting;
+QString g_platformProfileFile = QStringLiteral("/sys/firmware/acpi/platform_profile");
+QString g_daemonStateFile = QStringLiteral("/var/lib/power-profiles-daemon/state.ini");
+
+// Offers of the iOS USB service still allowed in this run.
+int g_iosOfferBudget = 1;
+
+std::function<void(const QString&, const QString&)> g_uninstallWarningHook;
+
+struct ShaderEntry {
+    const char* name;
+    const char* pixelResource;
+};
+const ShaderEntry kShaders[] = {
+    {"zuc_rgba", ":/hlsl/zuc_rgba.p.hlsl"},
+    {"zuc_bgra", ":/hlsl/zuc_bgra.p.hlsl"},
+    {"zuc_bgrx", ":/hlsl/zuc_bgrx.p.hlsl"},
+    {"zuc_color_correction", ":/hlsl/zuc_color_correction.p.hlsl"},
+};
+
+QByteArray readSmallFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
+    return file.read(4096);
+}
+
+void showMessage(QWidget* parent, const QString& text) {
+    MessageBoxDialog box(parent);
+    box.SetMessage(text);
+    box.SetButtons(1, QObject::tr("确定"), QString());
+    box.exec();
+}
+
+}  // namespace
+
+QString cameraRegistryFile() {
+    return g_cameraRegistryFileForTesting.isEmpty() ? QStringLiteral("/etc/ZuCam/registry.ini")
+                                                    : g_cameraRegistryFileForTesting;
+}
+
+void SetCameraRegistryFileForTesting(const QString& path) { g_cameraRegistryFileForTesting = path; }
+
+void SetPowerProfileFilesForTesting(const QString& platformProfile, const QString& daemonState) {
+    g_platformProfileFile =
+        platformProfile.isEmpty() ? QStringLiteral("/sys/firmware/acpi/platform_profile") : platformProfile;
+    g_daemonStateFile =
+        daemonState.isEmpty() ? QStringLiteral("/var/lib/power-profiles-daemon/state.ini") : daemonState;
+}
+
+void ZuCam::setCameraName(const QString& name) {
+    if (QFileInfo::exists(cameraRegistryFile())) {
+        QSettings registry(cameraRegistryFile(), QSettings::IniFormat);
+        for (const QString& key : {kCameraKey64, kCameraKey32}) {
+            registry.beginGroup(QString(key).replace('\\', '/'));
+            if (registry.childKeys().contains(kFriendlyName, Qt::CaseSensitive)) registry.setValue(kFriendlyName, name);
+            registry.endGroup();
+        }
+        registry.sync();
+    }
+    cameraName = name;
+    mirrorToUiValue("zucam_camera_name", cameraName);
+}
+
+void ZuCam::setWindowStaysOnTop(bool on) {
+    windowStaysOnTop = on;
+    if (!mainWindow) return;
+    mainWindow->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    mainWindow->show();
+}
+
+void ZuCam::updateIosServiceTip() {
+    if (!mainWindow) return;
+    if (auto* window = qobject_cast<MainWindow*>(mainWindow.data())) {
+        window->UpdateIosServiceTip();
+    } else if (mainWindow->metaObject()->indexOfMethod("UpdateIosServiceTip()") >= 0) {
+        QMetaObject::invokeMethod(mainWindow.data(), "UpdateIosServiceTip", Qt::DirectConnection);
+    } else if (MainForm* form = mainWindow->findChild<MainForm*>()) {
+        form->UpdateIosServiceTip();
+    }
+}
+
+void ZuCam::checkAppleMobileDeviceSupport(bool showDialog, bool rearm) {
+    if (rearm) g_iosOfferBudget = 1;
+    LOG_D("checkAppleMobileDeviceSupport");
+    appleMobileDeviceInstalled = isServiceExist(QStringLiteral("Apple Mobile Device Service"));
+    LOG_D("installed:%d\n", appleMobileDeviceInstalled ? 1 : 0);
+    updateIosServiceTip();
+    if (appleMobileDeviceInstalled) {
+        std::printf("checkAppleMobileDeviceSupport installed!\n");
+        std::fflush(stdout);
+        return;
+    }
+    std::printf("checkAppleMobileDeviceSupport not installed!\n");
+    std::fflush(stdout);
+    if (showDialog && g_iosOfferBudget > 0) {
+        --g_iosOfferBudget;
+        form_dialogs::RunIosUsbServerDialog(mainWindow.data());
+    }
+}
+
+bool ZuCam::sourcesListVirtualMic(const QString& pactlSources) {
+    static const QString kMic = QStringLiteral("Zu Virtual Audio Device");
+    // One block per source, opened by "Source #<n>"; its fields are
+    // "<Key>: <value>" lines.
+    struct Source {
+        QString name, description, monitorOf;
+    };
+    std::vector<Source> sources;
+    for (const QString& raw : pactlSources.split('\n')) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1String("Source #"))) {
+            sources.emplace_back();
+            continue;
+        }
+        if (sources.empty()) continue;
+        Source& source = sources.back();
+        if (line.startsWith(QLatin1String("Name: "))) source.name = line.mid(6);
+        if (line.startsWith(QLatin1String("Description: "))) source.description = line.mid(13);
+        if (line.startsWith(QLatin1String("Monitor of Sink: "))) source.monitorOf = line.mid(17);
+    }
+    for (const Source& source : sources) {
+        // A sink's monitor is no recording device.
+        if (!source.monitorOf.isEmpty() && source.monitorOf != QLatin1String("n/a")) continue;
+        qDebug() << "Microphone Device Friendly Name: " << source.description;
+        if (source.description.contains(kMic, Qt::CaseSensitive) || source.name.contains(kMic, Qt::CaseSensitive)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ZuCam::checkSystemMicForbid() {
+    QProcess pactl;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", "C");  // the field names in English
+    pactl.setProcessEnvironment(environment);
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sources")}, QIODevice::ReadOnly);
+    if (!pactl.waitForStarted(3000)) {
+        qDebug() << "pactl cannot be started";
+        LOG_E("[check system mic forbid] pactl cannot be started");
+        return false;
+    }
+    if (!pactl.waitForFinished(5000)) {
+        pactl.kill();
+        pactl.waitForFinished(1000);
+        qDebug() << "enumerate audio endpoints Failed";
+        LOG_E("[check system mic forbid] enumerate audio endpoints Failed (no answer)");
+        return false;
+    }
+    if (pactl.exitStatus() != QProcess::NormalExit || pactl.exitCode() != 0) {
+        qDebug() << "enumerate audio endpoints Failed";
+        LOG_E("[check system mic forbid] enumerate audio endpoints Failed");
+        return false;
+    }
+    return sourcesListVirtualMic(QString::fromUtf8(pactl.readAllStandardOutput()));
+}
+
+bool ZuCam::openVirtualMic(bool ask) {
+    audioDriverInstalled = findAudioDriver();
+    if (!audioDriverInstalled) {
+        if (!ask) {
+            openVmic = false;
+            publishHubState();
+            return false;
+        }
+        MessageBoxDialog question(mainWindow);
+        question.SetMessage(
+            tr("未安装虚拟麦克风驱动，需要先安装驱动才可使用，是否安装？\n安装后可能需要重启电脑才能正常使用。"));
+        question.SetButtons(2, tr("确定"), tr("取消"));
+        if (question.exec() != 1) {
+            openVmic = false;
+            publishHubState();
+            return false;
+        }
+        audioDriverInstalled = installAudioDriver();
+        if (!audioDriverInstalled) {
+            openVmic = false;
+            publishHubState();
+            showMessage(mainWindow, tr("虚拟麦克风驱动安装失败"));
+            return false;
+        }
+    }
+    // The driver's link takes one writer: the old manager goes first.
+    audioDeviceManager.reset();
+    VirtaulAudioDeviceManager::Options options;
+    options.playThrough = playAudio;
+    QPointer<ZuCam> application(this);
+    options.levelReport = [application](int level) {
+        if (application) application->updateVolume(level);
+    };
+    audioDeviceManager = VirtaulAudioDeviceManager::Create(std::move(options));
+    openVmic = audioDeviceManager != nullptr;
+    publishHubState();
+    if (openVmic) return true;
+    if (ask) showMessage(mainWindow, tr("无法打开虚拟麦克风设备！"));
+    return false;
+}
+
+void ZuCam::closeVirtualMic() {
+    audioDeviceManager.reset();
+    openVmic = false;
+    publishHubState();
+}
+
+std::string ZuCam::readResourceFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return std::string();
+    return file.readAll().toStdString();
+}
+
+void ZuCam::registerShaders() {
+    GsDevice* const device = GsDevice::DefaultDevice();
+    if (device == nullptr) return;
+    const std::string vertex = readResourceFile(QStringLiteral(":/hlsl/tex.v.hlsl"));
+    for (const ShaderEntry& shader : kShaders) {
+        const std::string pixel = readResourceFile(QString::fromLatin1(shader.pixelResource));
+        device->AddShader(shader.name, vertex.c_str(), pixel.c_str());
+    }
+}
+
+bool ZuCam::isPowerSaverScheme() {
+    if (QString::fromLatin1(readSmallFile(g_platformProfileFile)).trimmed() == QLatin1String("low-power")) return true;
+    const QList<QByteArray> lines = readSmallFile(g_daemonStateFile).split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.trimmed() == "Profile=power-saver") return true;
+    }
+    return false;
+}
+
+void setUninstallWarningHook(std::function<void(const QString& title, const QString& text)> hook) {
+    g_uninstallWarningHook = std::move(hook);
+}
+
+void uninstallDrivers() {
+    // Each run is waited for, so the filters are unregistered before the
+    // holders are looked for.
+    removeAudioDriver();
+    unregisterCameraFilter();
+    removeCameraDriver();
+
+    const QString folder = driverToolFolder();
+    const QStringList holders = programsHoldingFiles({folder + "/Drivers/camera/zu-virtual-camera-dshow32.dll",
+                                                      folder + "/Drivers/camera/zu-virtual-camera-dshow64.dll"});
+    if (holders.isEmpty()) return;
+    QString text = QObject::tr("由于以下软件占用驱动文件，软件将不能完全卸载");
+    for (int i = 0; i < holders.size(); ++i) text += QString("\n%1. %2").arg(QString::number(i + 1), holders[i]);
+    const QString title = QObject::tr("警告");
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    if (g_uninstallWarningHook) {
+        g_uninstallWarningHook(title, text);
+        return;
+    }
+    // Without a window system (a run with no display) standard error is all.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
+    QMessageBox::warning(nullptr, title, text, QMessageBox::Ok);
+}

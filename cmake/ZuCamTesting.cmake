@@ -35,3 +35,13 @@ function(zucam_add_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${properties})
 endfunction()
+
+# zucam_test_locks(<target> <lock>...)
+# Gives every case of a zucam_add_test target each of the resource locks (a
+# program that holds both fixed hub ports, say): run after the cases are
+# listed, from the target's own test list.
+function(zucam_test_locks target)
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_locks.cmake")
+  file(WRITE "${script}" "set_tests_properties(\${${target}_TESTS} PROPERTIES RESOURCE_LOCK \"${ARGN}\")\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+endfunction()

@@ -4,100 +4,75 @@
 #include <QFileInfo>
 #include <QtGlobal>
 
+#include "ui/dialog/aboutus-dialog.h"
+#include "ui/dialog/custom-tips-dialog.h"
+#include "ui/dialog/frame-adjustment-dialog.h"
+#include "ui/dialog/guid-widget.h"
+#include "ui/dialog/help-dialog.h"
+#include "ui/dialog/help-info-dialog.h"
+#include "ui/dialog/ios-usb-server-dialog.h"
 #include "ui/dialog/message-box-dialog.h"
+#include "ui/dialog/net-check-dialog.h"
+#include "ui/dialog/open-usb-help-dialog.h"
+#include "ui/dialog/setting-dialog.h"
 #include "ui/main-form.h"
 #include "zucam.h"
 
 namespace form_dialogs {
-namespace {
 
-// What stands in for a dialog that is not built yet: a message box naming it.
-MessageBoxDialog* MakeStandIn(QWidget* parent, const QString& what, int buttons = 1) {
-    auto* box = new MessageBoxDialog(parent);
-    box->setObjectName(QString("standin_%1").arg(what));
-    box->SetMessage(QString::fromUtf8("此处将打开“%1”。").arg(what));
-    box->SetButtons(buttons, QString::fromUtf8("确定"), QString::fromUtf8("取消"));
-    return box;
-}
-
-void RunStandIn(QWidget* parent, const QString& what) {
-    MessageBoxDialog box(parent);
-    box.setObjectName(QString("standin_%1").arg(what));
-    box.SetMessage(QString::fromUtf8("此处将打开“%1”。").arg(what));
-    box.SetButtons(1, QString::fromUtf8("确定"), QString());
-    box.exec();
-}
-
-// Offers of the iOS service still allowed in this run.
-int g_iosOfferBudget = 1;
-
-// The counterpart of Apple's mobile device service here is the usbmuxd
-// daemon: it is there when its socket is.
-bool UsbMuxServiceExists() {
-    const QString address = qEnvironmentVariable("USBMUXD_SOCKET_ADDRESS");
-    if (address.startsWith("UNIX:")) return QFileInfo::exists(address.mid(5));
-    if (!address.isEmpty()) return true;  // host:port, reached over TCP
-    return QFileInfo::exists("/var/run/usbmuxd");
-}
-
-}  // namespace
-
-QDialog* CreateSettingDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("设置")); }
-QDialog* CreateFrameAdjustmentDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("画面调节")); }
-QDialog* CreateNetCheckDialog(QWidget* window) { return MakeStandIn(window, QString::fromUtf8("网络诊断")); }
+QDialog* CreateSettingDialog(QWidget* window) { return new SettingDialog(window); }
+QDialog* CreateFrameAdjustmentDialog(QWidget* window) { return new FrameAdjustmentDialog(window); }
+QDialog* CreateNetCheckDialog(QWidget* window) { return new NetCheckDialog(window); }
 
 void ToggleVirtualMic(QDialog* settingDialog) {
-    // The settings dialog opens or closes the virtual microphone; until it
-    // exists the switch says so and leaves the microphone as it is.
-    RunStandIn(settingDialog != nullptr ? settingDialog->parentWidget() : nullptr,
-               QString::fromUtf8("虚拟麦克风开关"));
+    if (auto* dialog = qobject_cast<SettingDialog*>(settingDialog)) dialog->ToggleVirtualMic();
 }
 
 void SetCameraModeDisabled(QDialog* settingDialog, bool disabled) {
-    // The settings dialog greys out its camera-mode switch while a phone
-    // streams; the stand-in has no such switch.
-    Q_UNUSED(settingDialog);
-    Q_UNUSED(disabled);
+    if (auto* dialog = qobject_cast<SettingDialog*>(settingDialog)) dialog->SetCameraModeDisabled(disabled);
 }
 
-void RunHelpDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("使用帮助")); }
-void RunAboutUsDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("关于我们")); }
-void RunUsbHelpDialog(QWidget* window) { RunStandIn(window, QString::fromUtf8("手机如何开启USB调试模式")); }
+void RunHelpDialog(QWidget* window) {
+    HelpDialog dialog(window);
+    dialog.exec();
+}
+
+void RunAboutUsDialog(QWidget* window) {
+    AboutUsDialog dialog(window);
+    dialog.exec();
+}
+
+void RunUsbHelpDialog(QWidget* window) {
+    OpenUSBHelpDialog dialog(window);
+    dialog.exec();
+}
+
+void RunHelpInfoDialog(QWidget* window) {
+    HelpInfoDialog dialog(window);
+    dialog.exec();
+}
 
 QWidget* CreateScreenShotTip(QWidget* parent, const QString& text) {
-    auto* tip = new MessageBoxDialog(parent);
-    tip->setObjectName("standin_screenshot_tip");
-    tip->SetMessage(text);
-    tip->SetButtons(0, QString(), QString());
+    auto* tip = new CustomTipsDialog(parent);
+    tip->SetText(text);
     return tip;
 }
 
 QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose) {
-    auto* bubble = new MessageBoxDialog(window);
-    bubble->setObjectName("standin_guide_bubble");
-    bubble->setModal(false);
-    bubble->SetMessage(QString::fromUtf8("不知道怎么用，看这里哦！"));
-    bubble->SetButtons(1, QString::fromUtf8("关闭提示"), QString());
-    // Any way of closing it (the button or the title-bar close) dismisses
-    // the guide for good, as the bubble's own close button does.
-    QObject::connect(bubble, &QDialog::finished, bubble, [onFirstClose](int) {
+    auto* bubble = new GuidWidget(window);
+    QObject::connect(bubble, &GuidWidget::sig_firstClose, bubble, [onFirstClose] {
         if (onFirstClose) onFirstClose();
     });
     return bubble;
 }
 
 void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm) {
-    if (rearm) g_iosOfferBudget = 1;
-    ZuCam* app = zucamApp();
-    if (app == nullptr) return;
-    app->appleMobileDeviceInstalled = UsbMuxServiceExists();
-    qDebug() << "checkAppleMobileDeviceSupport installed:" << app->appleMobileDeviceInstalled;
-    if (app->mainWindow) {
-        if (MainForm* form = app->mainWindow->findChild<MainForm*>()) form->UpdateIosServiceTip();
-    }
-    if (app->appleMobileDeviceInstalled || !showDialog || g_iosOfferBudget <= 0) return;
-    --g_iosOfferBudget;
-    RunStandIn(app->mainWindow.data(), QString::fromUtf8("iOS USB服务安装"));
+    if (ZuCam* app = zucamApp()) app->checkAppleMobileDeviceSupport(showDialog, rearm);
+}
+
+void RunIosUsbServerDialog(QWidget* window) {
+    IosUsbServerDialog dialog(window);
+    dialog.exec();
 }
 
 }  // namespace form_dialogs

@@ -2,11 +2,6 @@
 // tool bar open or call, gathered here so that each has one place where it
 // is made: the forms never name a dialog class themselves.
 //
-// The settings, picture-adjustment, network-diagnosis, help, about and USB
-// help dialogs, the screenshot tip, the first-use guide and the iOS service
-// offer are not built yet; until they are, each function here opens a
-// message box saying what would open (the forms' own behaviour around them -
-// when they open, how they are placed, when they go - is real).
 // GUI thread only.
 #pragma once
 
@@ -32,6 +27,8 @@ void SetCameraModeDisabled(QDialog* settingDialog, bool disabled);
 void RunHelpDialog(QWidget* window);
 void RunAboutUsDialog(QWidget* window);
 void RunUsbHelpDialog(QWidget* window);
+// The help page (the main window's help-information button).
+void RunHelpInfoDialog(QWidget* window);
 
 // The screenshot tip: made with parent as its parent, carrying text; the
 // caller places, shows and releases it.
@@ -42,8 +39,14 @@ QWidget* CreateScreenShotTip(QWidget* parent, const QString& text);
 QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose);
 
 // The check for the iOS USB service (and, when it is missing and showDialog
-// is set, the offer to install it once per run; rearm allows one more).
-// Refreshes ZuCam's "installed" flag and the connection form's tip button.
+// is set, the offer to install it once per run; rearm allows one more):
+// ZuCam::checkAppleMobileDeviceSupport. Refreshes ZuCam's "installed" flag
+// and the connection form's tip button.
 void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm);
+
+// The iOS USB service offer, run modally over window (ZuCam calls it when
+// the service is missing and an offer is due). Its "安装" ends the program
+// once the installer package started.
+void RunIosUsbServerDialog(QWidget* window);
 
 }  // namespace form_dialogs

@@ -476,19 +476,102 @@ void Pages() {
     });
 }
 
+
+// ---- settings and picture-adjustment dialogs ------------------------------
+
+// A chevron pointing up or down, centred in the image.
+void Chevron(QPainter& p, const QSizeF& s, bool up, const QColor& c, qreal width) {
+    p.setPen(Stroke(c, width));
+    p.setBrush(Qt::NoBrush);
+    const qreal mx = s.width() * 0.18, my = s.height() * 0.22;
+    const qreal top = my, bottom = s.height() - my;
+    if (up) {
+        p.drawPolyline(QPolygonF({QPointF(mx, bottom), QPointF(s.width() / 2, top), QPointF(s.width() - mx, bottom)}));
+    } else {
+        p.drawPolyline(QPolygonF({QPointF(mx, top), QPointF(s.width() / 2, bottom), QPointF(s.width() - mx, top)}));
+    }
+}
+
+// The settings dialog's 25 x 25 icon buttons: a round question mark, a
+// folder with "..." (choose), an open folder with an arrow (show).
+void SettingGlyph(QPainter& p, const QSizeF& s, const QString& kind, const QColor& c) {
+    const qreal w = s.width();
+    if (kind == "tooltips") {
+        p.setPen(Stroke(c, 1.6));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(w / 2, w / 2), w * 0.36, w * 0.36);
+        QPainterPath hook;
+        hook.moveTo(w * 0.40, w * 0.40);
+        hook.cubicTo(w * 0.40, w * 0.28, w * 0.60, w * 0.28, w * 0.60, w * 0.40);
+        hook.cubicTo(w * 0.60, w * 0.48, w * 0.50, w * 0.49, w * 0.50, w * 0.58);
+        p.drawPath(hook);
+        p.setPen(Qt::NoPen);
+        p.setBrush(c);
+        p.drawEllipse(QPointF(w * 0.50, w * 0.70), 1.1, 1.1);
+        return;
+    }
+    // The folder body shared by both folder icons.
+    QPainterPath folder;
+    folder.moveTo(w * 0.14, w * 0.26);
+    folder.lineTo(w * 0.40, w * 0.26);
+    folder.lineTo(w * 0.48, w * 0.34);
+    folder.lineTo(w * 0.86, w * 0.34);
+    folder.lineTo(w * 0.86, w * 0.76);
+    folder.lineTo(w * 0.14, w * 0.76);
+    folder.closeSubpath();
+    p.setPen(Stroke(c, 1.6));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(folder);
+    if (kind == "select_dir") {
+        p.setPen(Qt::NoPen);
+        p.setBrush(c);
+        for (int i = 0; i < 3; ++i) p.drawEllipse(QPointF(w * (0.36 + 0.14 * i), w * 0.56), 1.3, 1.3);
+    } else {  // open_dir: an arrow out of the folder
+        p.drawLine(QPointF(w * 0.42, w * 0.64), QPointF(w * 0.62, w * 0.46));
+        p.drawPolyline(QPolygonF({QPointF(w * 0.50, w * 0.45), QPointF(w * 0.63, w * 0.45), QPointF(w * 0.63, w * 0.58)}));
+    }
+}
+
+void SettingDialogs() {
+    for (const QString& kind : {QString("tooltips"), QString("select_dir"), QString("open_dir")}) {
+        Save("setting_" + kind, 25, 25, [&](QPainter& p, const QSizeF& s) { SettingGlyph(p, s, kind, kTheme); });
+        Save("setting_" + kind + "_hover", 25, 25,
+             [&](QPainter& p, const QSizeF& s) { SettingGlyph(p, s, kind, kThemeHover); });
+        Save("setting_" + kind + "_press", 25, 25,
+             [&](QPainter& p, const QSizeF& s) { SettingGlyph(p, s, kind, kThemePress); });
+    }
+    // The combo boxes' drop-down arrow (12 x 8).
+    Save("xia", 12, 8, [](QPainter& p, const QSizeF& s) { Chevron(p, s, false, QColor("#999999"), 1.5); });
+    Save("xia_hover", 12, 8, [](QPainter& p, const QSizeF& s) { Chevron(p, s, false, kTheme, 1.5); });
+    Save("xia_press", 12, 8, [](QPainter& p, const QSizeF& s) { Chevron(p, s, false, kThemePress, 1.5); });
+    // The spin boxes' up and down buttons (10 x 6).
+    Save("new_up", 10, 6, [](QPainter& p, const QSizeF& s) { Chevron(p, s, true, kTheme, 1.3); });
+    Save("new_up_disabled", 10, 6, [](QPainter& p, const QSizeF& s) { Chevron(p, s, true, kDisabled, 1.3); });
+    Save("new_down", 10, 6, [](QPainter& p, const QSizeF& s) { Chevron(p, s, false, kTheme, 1.3); });
+    Save("new_down_disabled", 10, 6, [](QPainter& p, const QSizeF& s) { Chevron(p, s, false, kDisabled, 1.3); });
+}
+
 }  // namespace
+
+// The dialogs' images, the help page's pictures and the USB help animation's
+// frames (make-dialog-icons.cpp).
+int MakeDialogImages(const QString& imageDir, const QString& helpDir, const QString& frameDir);
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-icons <output folder>\n");
+    if (argc != 2 && argc != 4) {
+        std::fprintf(stderr, "usage: make-icons <output folder> [<help folder> <animation frame folder>]\n");
         return 2;
     }
     outputDir = QString::fromLocal8Bit(argv[1]);
     TitleButtons();
     ToolBar();
     Pages();
+    if (argc == 4) {
+        written += MakeDialogImages(outputDir, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
+    SettingDialogs();
     std::printf("%d images written to %s\n", written, qPrintable(outputDir));
     return 0;
 }

@@ -21,6 +21,7 @@
 #include "stream/video_sink/stream_video_sink.h"
 #include "stream/video_sink/stream_video_sink_gl.h"
 #include "stream/video_sink/stream_video_sink_sw.h"
+#include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
 #include "ui/main-form.h"
 #include "ui/widgets/opengl-widget.h"
@@ -373,6 +374,7 @@ TEST_F(MainFormTest, WifiPageEmptiesTheListAndTheNextListBuildsItAnew) {
 
 TEST_F(MainFormTest, ChannelButtonsAskForTheirChannelOnly) {
     MessageBoxRecorder boxes;
+    zucam::test::DialogRecorder offers(0);  // the iOS service offer, when the service is missing
     QSignalSpy channel(form.get(), &MainForm::SetStreamChannel);
     form->show();
     Child<QStackedWidget>(*form, "stackedWidget_usb_step")->setCurrentWidget(Child(*form, "page_checkLink"));
@@ -408,25 +410,25 @@ TEST_F(MainFormTest, IosServiceTipFollowsTheServiceFlag) {
 
 TEST_F(MainFormTest, MissingIosServiceIsOfferedOnceByTheUsbButtonAndAgainByTheTip) {
     qputenv("USBMUXD_SOCKET_ADDRESS", "UNIX:/nonexistent/usbmuxd");
-    MessageBoxRecorder boxes;
+    zucam::test::DialogRecorder boxes(0);
     form->show();
     QTest::mouseClick(Child<QPushButton>(*form, "pushButton_usb_link_1"), Qt::LeftButton);
     QTest::mouseClick(Child<QPushButton>(*form, "pushButton_usb_link_1"), Qt::LeftButton);
     EXPECT_FALSE(app->appleMobileDeviceInstalled);
-    EXPECT_EQ(boxes.count("iOS USB"), 1);
+    EXPECT_EQ(boxes.count("IosUsbServerDialog"), 1);
     form->ShowState(MainForm::kUsbWaiting);
     Child<QStackedWidget>(*form, "stackedWidget_usb_step")->setCurrentWidget(Child(*form, "page_noLink"));
     form->UpdateIosServiceTip();
     QTest::mouseClick(Child<QPushButton>(*form, "pushButton_ios_usb_server_tips"), Qt::LeftButton);
     QTest::mouseClick(Child<QPushButton>(*form, "pushButton_ios_usb_server_tips"), Qt::LeftButton);
-    EXPECT_EQ(boxes.count("iOS USB"), 3);
+    EXPECT_EQ(boxes.count("IosUsbServerDialog"), 3);
     qunsetenv("USBMUXD_SOCKET_ADDRESS");
 }
 
 TEST_F(MainFormTest, HowToOpenLinkRunsTheUsbHelp) {
-    MessageBoxRecorder boxes;
+    zucam::test::DialogRecorder dialogs;
     emit Child<QLabel>(*form, "label_how_to_open")->linkActivated("Open Help");
-    EXPECT_EQ(boxes.count(QString::fromUtf8("手机如何开启USB调试模式")), 1);
+    EXPECT_EQ(dialogs.dialogs(), QStringList({"OpenUSBHelpDialog"}));
 }
 
 TEST_F(MainFormTest, NamesAreShownAsPlainText) {

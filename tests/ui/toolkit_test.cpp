@@ -14,7 +14,6 @@
 #include "support/tether_environment.h"
 #include "trevane/trevane_module.h"
 #include "ui/dialog/message-box-dialog.h"
-#include "ui/main-window.h"
 
 namespace {
 
@@ -234,7 +233,8 @@ TEST_F(MessageBoxTest, EveryDialogIsHandedToTrevane) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return replied; }, 5000));
 }
 
-// Renders the two windows for a look (ZUCAM_SCREENSHOT_DIR set).
+// Renders the message box for a look (ZUCAM_SCREENSHOT_DIR set); the main
+// window has screenshots of its own (tests/ui/main_window_test.cpp).
 TEST_F(MessageBoxTest, RendersForALook) {
     const QByteArray dir = qgetenv("ZUCAM_SCREENSHOT_DIR");
     if (dir.isEmpty()) GTEST_SKIP() << "set ZUCAM_SCREENSHOT_DIR to save the pictures";
@@ -244,28 +244,6 @@ TEST_F(MessageBoxTest, RendersForALook) {
     box.show();
     QApplication::processEvents();
     EXPECT_TRUE(box.grab().save(QDir(dir).filePath("message-box.png")));
-    MainWindow window;
-    window.resize(600, 400);
-    window.show();
-    QApplication::processEvents();
-    EXPECT_TRUE(window.grab().save(QDir(dir).filePath("main-window.png")));
-}
-
-TEST(MainWindowSmallest, FramelessWithEdgesAndCaption) {
-    InitResourceBundle();
-    MainWindow window;
-    window.setGeometry(100, 100, 600, 400);
-    window.show();
-    QApplication::processEvents();
-    EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
-    const QRect frame = window.frameGeometry();
-    EXPECT_TRUE(window.isLeftEdge(frame.left() + 2, frame.center().y()));
-    EXPECT_FALSE(window.isLeftEdge(frame.left() + 10, frame.center().y()));
-    EXPECT_TRUE(window.isBottomEdge(frame.center().x(), frame.bottom() - 1));
-    EXPECT_TRUE(window.isCaption(frame.center().x(), frame.top() + 20));
-    EXPECT_FALSE(window.isCaption(frame.center().x(), frame.center().y()));
-    window.UpdateVolumn(7);
-    EXPECT_EQ(window.lastVolume(), 7);
 }
 
 }  // namespace
