@@ -24,7 +24,9 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <unistd.h>
@@ -33,6 +35,7 @@
 #include "devices/driver_sink/camera_driver_port.h"
 #include "ffmpeg_handles.h"
 #include "stream_manager.h"
+#include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
 #include "ui/floating-geometry.h"
 #include "ui/main-form.h"
@@ -84,6 +87,23 @@ AVFramePtr QuadrantFrame() {
     }
     for (int plane = 1; plane <= 2; ++plane) {
         for (int y = 0; y < 4; ++y) memset(frame->data[plane] + y * frame->linesize[plane], 128, 8);
+    }
+    return frame;
+}
+
+// A picture with a horizontal luma ramp and two chroma bands.
+AVFramePtr GradientFrame(int width, int height) {
+    AVFramePtr frame(av_frame_alloc());
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = width;
+    frame->height = height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) frame->data[0][y * frame->linesize[0] + x] = uint8_t(16 + (x * 219) / width);
+    }
+    for (int y = 0; y < height / 2; ++y) {
+        memset(frame->data[1] + y * frame->linesize[1], y < height / 4 ? 80 : 176, width / 2);
+        memset(frame->data[2] + y * frame->linesize[2], 128, width / 2);
     }
     return frame;
 }
@@ -202,11 +222,15 @@ TEST_F(MainWindowModes, SavedShotOpensTheFolderWhenAsked) {
 
 TEST_F(MainWindowModes, WindowWaitsForRunningSavesBeforeItFreesTheCache) {
     MessageBoxRecorder boxes;
-    const AVFramePtr frame = QuadrantFrame();
+    // Full-HD pictures and more saves than the pool has threads: the last
+    // ones read the cache long after the window began to go.
+    const AVFramePtr frame = GradientFrame(1920, 1080);
+    ASSERT_TRUE(frame);
     window->screenshotFrames()->Push(frame.get());
-    for (int i = 0; i < 8; ++i) window->ScreenShot();
-    // Freed at once: the saves read the cache on the pool until they end
-    // (a sanitizer build sees a save that outlived it).
+    const int shots = 4 * std::max(1, QThread::idealThreadCount());
+    for (int i = 0; i < shots; ++i) window->ScreenShot();
+    // Freed at once: a save that outlived the cache would read freed memory
+    // (a sanitizer build reports it; others mostly crash).
     window.reset();
     EXPECT_FALSE(QDir(folder.path()).entryList({"ZuCam_shot*.png"}).isEmpty());
     EXPECT_TRUE(QDir(folder.path()).entryList({"*.txt"}).isEmpty());
@@ -357,6 +381,12 @@ TEST_F(MainWindowModes, MinimiseButtonsMinimise) {
     window->showNormal();
     Child<QPushButton>(*window->GetSuspendWidget(), "suspend_min")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->isMinimized(); }, 2000));
+}
+
+TEST_F(MainWindowModes, HelpLinkInTheTitleOpensTheHelpForOtherPrograms) {
+    zucam::test::DialogRecorder dialogs;
+    Child<QPushButton>(*window, "pushButton_helpinfo")->click();
+    EXPECT_EQ(dialogs.dialogs(), QStringList({"HelpInfoDialog"}));
 }
 
 // ---- Dragging
@@ -594,7 +624,8 @@ TEST_F(MainWindowModes, RendersForALook) {
         EXPECT_TRUE(widget->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(name))) << name;
     };
     // The composition needs the render device that main() makes; it must
-    // be there before the window and go after it.
+    // be there before the window and go after it. ZuCam registered the
+    // shaders when it started, before this device existed: again here.
     ASSERT_TRUE(GsDevice::CreateDefaultDevice(true));
     GsDevice::DefaultDevice()->SetFrameRate(30);
     EXPECT_TRUE(RegisterZucShaders(GsDevice::DefaultDevice()));
@@ -615,18 +646,8 @@ TEST_F(MainWindowModes, RendersForALook) {
     // A picture as the decoder would give it: the preview page shows the
     // composed picture.
     const auto showPicture = [&](int width, int height) {
-        AVFramePtr frame(av_frame_alloc());
-        frame->format = AV_PIX_FMT_YUV420P;
-        frame->width = width;
-        frame->height = height;
-        ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) frame->data[0][y * frame->linesize[0] + x] = uint8_t(16 + (x * 219) / width);
-        }
-        for (int y = 0; y < height / 2; ++y) {
-            memset(frame->data[1] + y * frame->linesize[1], y < height / 4 ? 80 : 176, width / 2);
-            memset(frame->data[2] + y * frame->linesize[2], 128, width / 2);
-        }
+        const AVFramePtr frame = GradientFrame(width, height);
+        ASSERT_TRUE(frame);
         window->OnStreamVideoArrive(width, height);
         for (int i = 0; i < 10; ++i) {
             window->frameSource()->Push(frame.get());

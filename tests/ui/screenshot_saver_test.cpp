@@ -13,6 +13,9 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 #include "ffmpeg_handles.h"
@@ -173,22 +176,44 @@ TEST_F(ScreenShot, SecondShotOfTheSameSecondReplacesTheFirst) {
     EXPECT_EQ(Entries().size(), 1);
 }
 
+// The saver emits Finished on the pool's threads; QSignalSpy appends
+// unguarded, so the saves are recorded under a lock instead.
+class FinishedRecorder {
+public:
+    explicit FinishedRecorder(ScreenShotSaver* saver) {
+        QObject::connect(saver, &ScreenShotSaver::Finished, saver,
+                         [this](const QString& path, const QString& error) {
+                             std::lock_guard<std::mutex> lock(mutex_);
+                             results_.push_back({path, error});
+                         }, Qt::DirectConnection);
+    }
+    std::vector<std::pair<QString, QString>> results() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return results_;
+    }
+    size_t size() const { return results().size(); }
+
+private:
+    mutable std::mutex mutex_;  // guards results_
+    std::vector<std::pair<QString, QString>> results_;
+};
+
 TEST_F(ScreenShot, SaverReportsFromThePoolAndCanBeWaitedFor) {
     PushPicture();
     std::atomic<int> stamps{0};
     ScreenShotSaver saver(nullptr, [&stamps] { return QString("2026121101%1").arg(++stamps, 4, 10, QChar('0')); });
-    QSignalSpy finished(&saver, &ScreenShotSaver::Finished);
+    FinishedRecorder finished(&saver);
     constexpr int kShots = 6;
     for (int i = 0; i < kShots; ++i) saver.Start(cache.get(), folder.path());
     saver.WaitForPending();
     // Every save has run (the spy records on the emitting thread), so the
     // cache may go now.
     EXPECT_EQ(saver.pending(), 0);
-    ASSERT_EQ(finished.size(), kShots);
+    ASSERT_EQ(finished.size(), static_cast<size_t>(kShots));
     cache.reset();
-    for (const QList<QVariant>& result : finished) {
-        EXPECT_EQ(result.at(1).toString(), "");
-        EXPECT_TRUE(QFileInfo::exists(result.at(0).toString())) << result.at(0).toString().toStdString();
+    for (const auto& result : finished.results()) {
+        EXPECT_EQ(result.second, "");
+        EXPECT_TRUE(QFileInfo::exists(result.first)) << result.first.toStdString();
     }
     EXPECT_EQ(Entries().size(), kShots);
 }
@@ -206,10 +231,10 @@ TEST_F(ScreenShot, SaverWithoutCacheStartsNothing) {
 TEST_F(ScreenShot, SaverDestructionWaitsForRunningSaves) {
     PushPicture();
     auto saver = std::make_unique<ScreenShotSaver>();
-    QSignalSpy finished(saver.get(), &ScreenShotSaver::Finished);
+    FinishedRecorder finished(saver.get());
     for (int i = 0; i < 4; ++i) saver->Start(cache.get(), folder.path());
     saver.reset();
-    EXPECT_EQ(finished.size(), 4);
+    EXPECT_EQ(finished.size(), 4u);
 }
 
 }  // namespace
