@@ -116,7 +116,7 @@ void MainWindow::on_pushButton_main_hide_clicked() {
 
 void MainWindow::on_pushButton_suspend_hide_clicked() { SetSuspendMode(false, false); }
 
-void MainWindow::on_pushButton_helpinfo_clicked() { form_dialogs::RunHelpDialog(this); }
+void MainWindow::on_pushButton_helpinfo_clicked() { form_dialogs::RunHelpInfoDialog(this); }
 
 // ---- Floating mode
 

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <unistd.h>
 
 #include "ffmpeg_handles.h"
@@ -49,6 +51,29 @@ QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
+
+// The saver's reports, gathered on the pool threads that send them (a
+// QSignalSpy is not safe to fill from several threads at once).
+class Reports {
+public:
+    explicit Reports(ScreenShotSaver* saver) {
+        QObject::connect(
+            saver, &ScreenShotSaver::Finished, saver,
+            [this](const QString& path, const QString& error) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                outcomes_.push_back({path, error});
+            },
+            Qt::DirectConnection);
+    }
+    std::vector<screenshot::Outcome> outcomes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return outcomes_;
+    }
+
+private:
+    std::mutex mutex_;  // guards outcomes_
+    std::vector<screenshot::Outcome> outcomes_;
+};
 
 class ScreenShot : public testing::Test {
 protected:
@@ -177,18 +202,19 @@ TEST_F(ScreenShot, SaverReportsFromThePoolAndCanBeWaitedFor) {
     PushPicture();
     std::atomic<int> stamps{0};
     ScreenShotSaver saver(nullptr, [&stamps] { return QString("2026121101%1").arg(++stamps, 4, 10, QChar('0')); });
-    QSignalSpy finished(&saver, &ScreenShotSaver::Finished);
+    Reports reports(&saver);
     constexpr int kShots = 6;
     for (int i = 0; i < kShots; ++i) saver.Start(cache.get(), folder.path());
     saver.WaitForPending();
-    // Every save has run (the spy records on the emitting thread), so the
-    // cache may go now.
+    // Every save has run (the reports are taken on the sending thread), so
+    // the cache may go now.
     EXPECT_EQ(saver.pending(), 0);
-    ASSERT_EQ(finished.size(), kShots);
+    const std::vector<screenshot::Outcome> outcomes = reports.outcomes();
+    ASSERT_EQ(outcomes.size(), size_t(kShots));
     cache.reset();
-    for (const QList<QVariant>& result : finished) {
-        EXPECT_EQ(result.at(1).toString(), "");
-        EXPECT_TRUE(QFileInfo::exists(result.at(0).toString())) << result.at(0).toString().toStdString();
+    for (const screenshot::Outcome& outcome : outcomes) {
+        EXPECT_EQ(outcome.error, "");
+        EXPECT_TRUE(QFileInfo::exists(outcome.path)) << outcome.path.toStdString();
     }
     EXPECT_EQ(Entries().size(), kShots);
 }
@@ -206,10 +232,10 @@ TEST_F(ScreenShot, SaverWithoutCacheStartsNothing) {
 TEST_F(ScreenShot, SaverDestructionWaitsForRunningSaves) {
     PushPicture();
     auto saver = std::make_unique<ScreenShotSaver>();
-    QSignalSpy finished(saver.get(), &ScreenShotSaver::Finished);
+    auto reports = std::make_unique<Reports>(saver.get());
     for (int i = 0; i < 4; ++i) saver->Start(cache.get(), folder.path());
     saver.reset();
-    EXPECT_EQ(finished.size(), 4);
+    EXPECT_EQ(reports->outcomes().size(), 4u);
 }
 
 }  // namespace
