@@ -8,3 +8,13 @@ if(ZUCAM_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer: the whole build is instrumented; Qt, glib and PulseAudio are
+# not, so tests/support adds the synchronisation TSan cannot see in them.
+if(ZUCAM_TSAN)
+  if(ZUCAM_SANITIZE)
+    message(FATAL_ERROR "ZUCAM_TSAN and ZUCAM_SANITIZE cannot be combined (one sanitizer runtime per build)")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the normal and the sanitizer flavour and
-# runs the whole test suite in both, inside a private network namespace.
+# Installs what is missing, builds the normal and the sanitizer flavours and
+# runs the whole test suite in the normal and the ASan build and the engine's
+# suites in the ThreadSanitizer build, inside a private network namespace.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -8,6 +9,7 @@ scripts/install-deps.sh
 python3 scripts/check-layers.py
 scripts/build.sh release
 scripts/build.sh asan
+scripts/build.sh tsan
 
 jobs=$(nproc)
 # A PulseAudio server with a null sink for the virtual microphone's tests.
@@ -16,6 +18,8 @@ echo "== tests: release build"
 scripts/netns-run ctest --test-dir build/release --output-on-failure -j"$jobs"
 echo "== tests: ASan+UBSan build"
 scripts/netns-run ctest --test-dir build/asan --output-on-failure -j"$jobs"
+echo "== tests: ThreadSanitizer build (the engine's suites)"
+scripts/netns-run ctest --test-dir build/tsan --output-on-failure -j8
 
 echo "== fuzz: each parser target for 60 s"
 scripts/build.sh fuzz

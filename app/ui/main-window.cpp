@@ -105,6 +105,10 @@ MainWindow::MainWindow(QWidget* parent, Outputs outputs)
     UpdateVolumn(MicLevelForSwitch());
     savedGeometry = saveGeometry();
     qDebug() << "[检测电源计划]";
+    if (ZuCam::isPowerSaverScheme()) {
+        LOG_E("[Current Power Scheme]:GUID_MAX_POWER_SAVINGS");
+        ShowTrayMessage(QString::fromUtf8("检测到电脑处于节能模式，可能会影响画面流畅度，建议调整为平衡模式或高性能模式"), 3000);
+    }
     InitStream();
     setupWindowModes();
 }
@@ -151,19 +155,10 @@ void MainWindow::InitUi() {
     ui->pushButton_main_max->setCheckable(true);
     ui->pushButton_helpinfo->setCursor(Qt::PointingHandCursor);
 
-    ConnectIfSlot(menuForm(), SIGNAL(ScreenShot()), "ScreenShot()");
-    ConnectIfSlot(menuForm(), SIGNAL(StartRecord()), "StartRecord()");
-    ConnectIfSlot(menuForm(), SIGNAL(StopRecord()), "StopRecord()");
+    connect(menuForm(), &MenuStateForm::ScreenShot, this, &MainWindow::ScreenShot);
+    connect(menuForm(), &MenuStateForm::StartRecord, this, &MainWindow::StartRecord);
+    connect(menuForm(), &MenuStateForm::StopRecord, this, &MainWindow::StopRecord);
     connect(mainForm(), &MainForm::SetStreamChannel, this, &MainWindow::SetStreamChannel);
-}
-
-void MainWindow::ConnectIfSlot(QObject* sender, const char* signal, const char* slot) {
-    if (metaObject()->indexOfSlot(slot) < 0) {
-        qDebug() << "MainWindow: no slot" << slot << "to connect";
-        return;
-    }
-    const QByteArray slotSignature = QByteArray("1") + slot;  // what SLOT() makes
-    connect(sender, signal, this, slotSignature.constData());
 }
 
 void MainWindow::InitStream() {
@@ -217,11 +212,11 @@ void MainWindow::ConnectHub(StreamManager* hub, bool first) {
     connect(hub, &StreamManager::OnVideoResolutionChanged, this,
             [this, hub](int width, int height) { OnHubResolutionChanged(hub, width, height); });
 
-    ConnectIfSlot(hub, SIGNAL(RecordStartSuccess()), "OnRecordStartSuccess()");
-    ConnectIfSlot(hub, SIGNAL(RecordStartFailed(QString)), "OnRecordStartFailed(QString)");
-    ConnectIfSlot(hub, SIGNAL(RecordInterrupt()), "OnRecordInterrupt()");
-    ConnectIfSlot(hub, SIGNAL(RecordStoped(QString)), "OnRecordStoped(QString)");
-    connect(hub, &StreamManager::RecordDurationChanged, menuForm(), &MenuStateForm::SetRecordDuration);
+    connect(hub, &StreamManager::RecordStartSuccess, this, &MainWindow::OnRecordStartSuccess);
+    connect(hub, &StreamManager::RecordStartFailed, this, &MainWindow::OnRecordStartFailed);
+    connect(hub, &StreamManager::RecordInterrupt, this, &MainWindow::OnRecordInterrupt);  // sender() is the hub
+    connect(hub, &StreamManager::RecordStoped, this, &MainWindow::OnRecordStoped);
+    // RecordDurationChanged goes straight to the tool bar (setupWindowModes).
 
     connect(hub, &StreamManager::OnSwitchVideoTransport, this, [](bool on) {
         if (ZuCam* app = zucamApp()) app->setVideoTransport(on);
@@ -232,7 +227,7 @@ void MainWindow::ConnectHub(StreamManager* hub, bool first) {
             QMetaObject::invokeMethod(menuForm(), "on_pushButton_menu_volumn_img_clicked", Qt::AutoConnection);
         }
     });
-    ConnectIfSlot(hub, SIGNAL(ScreenShot()), "ScreenShot()");
+    connect(hub, &StreamManager::ScreenShot, this, &MainWindow::ScreenShot);
 }
 
 bool MainWindow::IsPlausiblePictureSize(int width, int height) {

@@ -205,8 +205,6 @@ private:
     void InitUi();
     void InitStream();
     void ConnectHub(StreamManager* hub, bool first);
-    // Connects signal of sender to this window's slot when the slot exists.
-    void ConnectIfSlot(QObject* sender, const char* signal, const char* slot);
 
     // The hub handlers; each ignores what does not belong to the session.
     void OnHubNewConnection(StreamManager* hub, const QString& name, int frameRate, int width, int height);

@@ -1,6 +1,6 @@
 // Sanitizer settings built into every test program of a sanitizer build, so
-// that a test run by hand behaves as under CTest. ASAN_OPTIONS and friends in
-// the environment still override them.
+// that a test run by hand behaves as under CTest. ASAN_OPTIONS, TSAN_OPTIONS
+// and friends in the environment still override them.
 #if defined(__SANITIZE_ADDRESS__)
 
 #ifdef ZUCAM_FULL_MALLOC_STACKS
@@ -21,6 +21,17 @@ extern "C" const char* __lsan_default_suppressions() {
 
 extern "C" const char* __ubsan_default_options() {
     return "print_stacktrace=1:halt_on_error=1";
+}
+
+#endif
+
+#if defined(__SANITIZE_THREAD__)
+
+// The first report fails the case. The suppressions (tsan.supp beside this
+// file) cover Qt, glib and PulseAudio only; tsan_qt_sync.cpp adds the edges
+// of Qt's own locking and queued calls.
+extern "C" const char* __tsan_default_options() {
+    return "halt_on_error=1:second_deadlock_stack=1:history_size=4:suppressions=" ZUCAM_TSAN_SUPPRESSIONS;
 }
 
 #endif

@@ -10,6 +10,8 @@ extern "C" {
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -31,6 +33,8 @@ extern "C" {
 #include "stream/video_sink/stream_video_sink_sw.h"
 #include "support/fake_adb/fake_adb.h"
 #include "support/message_box_recorder.h"
+#include "support/tcp_listeners.h"
+#include "support/tether_environment.h"
 #include "ui/main-form.h"
 #include "ui/main-window.h"
 #include "ui/menu-state-form.h"
@@ -424,6 +428,14 @@ TEST_F(MainWindowTest, UsbChoiceSetsTheHubRolesAndPages) {
     window_->SetStreamChannel(2);
     EXPECT_EQ(page(), MainForm::kPageUsbWaitLink);
     EXPECT_EQ(window_->firstHubTransport(), 2);
+    // The iOS service tip follows ZuCam's finding.
+    auto* tip = window_->findChild<QWidget*>("pushButton_ios_usb_server_tips");
+    app_->appleMobileDeviceInstalled = false;
+    window_->UpdateIosServiceTip();
+    EXPECT_TRUE(tip->isVisible());
+    app_->appleMobileDeviceInstalled = true;
+    window_->UpdateIosServiceTip();
+    EXPECT_FALSE(tip->isVisible());
     Connect(android());
     EXPECT_EQ(page(), MainForm::kPageLinkSuccess);
     emit android()->OnDisconnected();
@@ -440,6 +452,50 @@ TEST_F(MainWindowTest, UsbChoiceSetsTheHubRolesAndPages) {
 
     window_->SetStreamChannel(0);
     EXPECT_EQ(page(), MainForm::kPageWaitLink);
+}
+
+// A power-saving profile is told at start (log and tray message); another
+// profile is not.
+TEST_F(MainWindowTest, APowerSavingProfileIsToldAtStart) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString profile = dir.filePath("platform_profile");
+    const auto startWith = [&](const char* text) {
+        QFile file(profile);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        delete window_;
+        window_ = new MainWindow(nullptr, MainWindow::Outputs{queueName_, {}});
+        app_->mainWindow = window_;
+    };
+    SetPowerProfileFilesForTesting(profile, dir.filePath("no-daemon-state"));
+    const int before = zucam::test::CountInLog("GUID_MAX_POWER_SAVINGS");
+    startWith("balanced\n");
+    EXPECT_EQ(zucam::test::CountInLog("GUID_MAX_POWER_SAVINGS"), before);
+    startWith("low-power\n");
+    EXPECT_EQ(zucam::test::CountInLog("GUID_MAX_POWER_SAVINGS"), before + 1);
+    SetPowerProfileFilesForTesting(QString(), QString());
+}
+
+// The hub that reports a phone first closes the other: its port stops
+// listening (the Wi-Fi hub's 10080, the Android hub's 11080).
+TEST_F(MainWindowTest, AConnectionOnEitherHubClosesTheOther) {
+    using zucam::test::ListensOnTcpPort;
+    zucam::test::FakeAdb adb;
+    ASSERT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(10080); }, 5000));
+    Connect(android());
+    EXPECT_TRUE(QTest::qWaitFor([] { return !ListensOnTcpPort(10080); }, 5000));
+    emit android()->OnDisconnected();  // Wi-Fi chosen: the first hub's server is not restarted by a leaving
+    window_->SetStreamChannel(0);
+    EXPECT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(10080); }, 5000));
+
+    window_->SetStreamChannel(2);  // iOS on the first hub, Android on the second
+    ASSERT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(11080); }, 5000));
+    Connect(wifi());
+    EXPECT_TRUE(QTest::qWaitFor([] { return !ListensOnTcpPort(11080); }, 5000));
+    emit wifi()->OnDisconnected();  // back to waiting on USB: Android listens again
+    EXPECT_TRUE(QTest::qWaitFor([] { return ListensOnTcpPort(11080); }, 5000));
 }
 
 TEST_F(MainWindowTest, ConnectionFrameRateReachesTheRenderDevice) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 #include <unistd.h>
 
@@ -51,29 +52,6 @@ QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
-
-// The saver's reports, gathered on the pool threads that send them (a
-// QSignalSpy is not safe to fill from several threads at once).
-class Reports {
-public:
-    explicit Reports(ScreenShotSaver* saver) {
-        QObject::connect(
-            saver, &ScreenShotSaver::Finished, saver,
-            [this](const QString& path, const QString& error) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                outcomes_.push_back({path, error});
-            },
-            Qt::DirectConnection);
-    }
-    std::vector<screenshot::Outcome> outcomes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return outcomes_;
-    }
-
-private:
-    std::mutex mutex_;  // guards outcomes_
-    std::vector<screenshot::Outcome> outcomes_;
-};
 
 class ScreenShot : public testing::Test {
 protected:
@@ -198,23 +176,44 @@ TEST_F(ScreenShot, SecondShotOfTheSameSecondReplacesTheFirst) {
     EXPECT_EQ(Entries().size(), 1);
 }
 
+// The saver emits Finished on the pool's threads; QSignalSpy appends
+// unguarded, so the saves are recorded under a lock instead.
+class FinishedRecorder {
+public:
+    explicit FinishedRecorder(ScreenShotSaver* saver) {
+        QObject::connect(saver, &ScreenShotSaver::Finished, saver,
+                         [this](const QString& path, const QString& error) {
+                             std::lock_guard<std::mutex> lock(mutex_);
+                             results_.push_back({path, error});
+                         }, Qt::DirectConnection);
+    }
+    std::vector<std::pair<QString, QString>> results() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return results_;
+    }
+    size_t size() const { return results().size(); }
+
+private:
+    mutable std::mutex mutex_;  // guards results_
+    std::vector<std::pair<QString, QString>> results_;
+};
+
 TEST_F(ScreenShot, SaverReportsFromThePoolAndCanBeWaitedFor) {
     PushPicture();
     std::atomic<int> stamps{0};
     ScreenShotSaver saver(nullptr, [&stamps] { return QString("2026121101%1").arg(++stamps, 4, 10, QChar('0')); });
-    Reports reports(&saver);
+    FinishedRecorder finished(&saver);
     constexpr int kShots = 6;
     for (int i = 0; i < kShots; ++i) saver.Start(cache.get(), folder.path());
     saver.WaitForPending();
-    // Every save has run (the reports are taken on the sending thread), so
-    // the cache may go now.
+    // Every save has run (the spy records on the emitting thread), so the
+    // cache may go now.
     EXPECT_EQ(saver.pending(), 0);
-    const std::vector<screenshot::Outcome> outcomes = reports.outcomes();
-    ASSERT_EQ(outcomes.size(), size_t(kShots));
+    ASSERT_EQ(finished.size(), static_cast<size_t>(kShots));
     cache.reset();
-    for (const screenshot::Outcome& outcome : outcomes) {
-        EXPECT_EQ(outcome.error, "");
-        EXPECT_TRUE(QFileInfo::exists(outcome.path)) << outcome.path.toStdString();
+    for (const auto& result : finished.results()) {
+        EXPECT_EQ(result.second, "");
+        EXPECT_TRUE(QFileInfo::exists(result.first)) << result.first.toStdString();
     }
     EXPECT_EQ(Entries().size(), kShots);
 }
@@ -232,10 +231,10 @@ TEST_F(ScreenShot, SaverWithoutCacheStartsNothing) {
 TEST_F(ScreenShot, SaverDestructionWaitsForRunningSaves) {
     PushPicture();
     auto saver = std::make_unique<ScreenShotSaver>();
-    auto reports = std::make_unique<Reports>(saver.get());
+    FinishedRecorder finished(saver.get());
     for (int i = 0; i < 4; ++i) saver->Start(cache.get(), folder.path());
     saver.reset();
-    EXPECT_EQ(reports->outcomes().size(), 4u);
+    EXPECT_EQ(finished.size(), 4u);
 }
 
 }  // namespace

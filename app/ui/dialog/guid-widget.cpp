@@ -2,6 +2,8 @@
 
 #include <QPainter>
 #include <QPolygonF>
+#include <QRegion>
+#include <QResizeEvent>
 
 #include "ui/dialog/dialog_frame.h"
 #include "ui_guid-widget.h"
@@ -36,6 +38,7 @@ void GuidWidget::SetText(const QString& text, const QColor& colour) {
 void GuidWidget::SetArrow(int side, double position) {
     side_ = side;
     position_ = position;
+    UpdateMask();
 }
 
 void GuidWidget::SetMargins(int x, int y) {
@@ -44,26 +47,51 @@ void GuidWidget::SetMargins(int x, int y) {
     setContentsMargins(x + 20, y + 20, x + 20, y + 20);
 }
 
-void GuidWidget::paintEvent(QPaintEvent* event) {
-    Q_UNUSED(event);
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill_);
+QPainterPath GuidWidget::BodyPath() const {
+    // The body leaves a 20-pixel transparent band on every side for the
+    // pointer; its corners are 4% round (relative, in both directions).
+    QPainterPath body;
+    body.addRoundedRect(QRectF(20, 20, width() - 40, height() - 40), 4, 4, Qt::RelativeSize);
+    return body;
+}
+
+QPolygonF GuidWidget::PointerPolygon() const {
     const qreal w = width();
     const qreal h = height();
     const qreal p = position_;
-    // The body leaves a 20-pixel transparent band on every side for the pointer.
-    painter.drawRoundedRect(QRectF(20, 20, w - 40, h - 40), 4, 4, Qt::RelativeSize);
     QPolygonF pointer;
     switch (side_) {
         case 1: pointer << QPointF(20, h * p - 10) << QPointF(10, h * p) << QPointF(20, h * p + 10); break;
         case 2: pointer << QPointF(w * p - 10, 20) << QPointF(w * p, 10) << QPointF(w * p + 10, 20); break;
         case 3: pointer << QPointF(w - 20, h * p - 10) << QPointF(w - 10, h * p) << QPointF(w - 20, h * p + 10); break;
         case 4: pointer << QPointF(w * p - 10, h - 20) << QPointF(w * p, h - 10) << QPointF(w * p + 10, h - 20); break;
-        default: return;
+        default: break;
     }
-    painter.drawPolygon(pointer, Qt::OddEvenFill);
+    return pointer;
+}
+
+void GuidWidget::UpdateMask() {
+    QRegion region;
+    for (const QPolygonF& part : BodyPath().toFillPolygons()) region += QRegion(part.toPolygon());
+    const QPolygonF pointer = PointerPolygon();
+    if (!pointer.isEmpty()) region += QRegion(pointer.toPolygon());
+    setMask(region);
+}
+
+void GuidWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdateMask();
+}
+
+void GuidWidget::paintEvent(QPaintEvent* event) {
+    Q_UNUSED(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill_);
+    painter.drawPath(BodyPath());
+    const QPolygonF pointer = PointerPolygon();
+    if (!pointer.isEmpty()) painter.drawPolygon(pointer, Qt::OddEvenFill);
 }
 
 void GuidWidget::on_pushButton_ftip_close_clicked() { emit sig_firstClose(); }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QColor>
+#include <QPainterPath>
+#include <QPolygonF>
 #include <QWidget>
 #include <memory>
 
@@ -38,11 +40,19 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private slots:
     void on_pushButton_ftip_close_clicked();
 
 private:
+    // The body and the pointer (none for an unknown side) at the current size.
+    QPainterPath BodyPath() const;
+    QPolygonF PointerPolygon() const;
+    // The window is also masked to the bubble, so a window system without a
+    // compositor shows no dark band where the background is translucent.
+    void UpdateMask();
+
     std::unique_ptr<Ui::GuidWidget> ui_;
     QColor fill_{255, 0, 255, 255};
     int side_ = 4;

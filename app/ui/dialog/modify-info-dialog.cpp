@@ -4,12 +4,12 @@
 #include <QMessageBox>
 #include <QRegExpValidator>
 
+#include "ui/dialog/dialog_answer.h"
 #include "ui/dialog/dialog_frame.h"
 #include "ui/dialog/name_rules.h"
 #include "ui_modify-info-dialog.h"
 
 namespace {
-ModifyInfoDialog::AnswerHook g_answerHook;  // GUI thread only
 ModifyInfoDialog::NoticeHook g_noticeHook;  // GUI thread only
 }  // namespace
 
@@ -35,16 +35,20 @@ void ModifyInfoDialog::SetOldName(const QString& name) {
 
 QString ModifyInfoDialog::GetNewName() const { return ui_->lineEdit_new_name->text().trimmed(); }
 
-int ModifyInfoDialog::exec() {
-    if (g_answerHook) {
-        setResult(kUseClickResult);
-        const int answer = g_answerHook(*this);
-        return answer == kUseClickResult ? result() : answer;
-    }
-    return QDialog::exec();
-}
+int ModifyInfoDialog::exec() { return dialog_answer::Exec(*this); }
 
-void ModifyInfoDialog::setAnswerHook(AnswerHook hook) { g_answerHook = std::move(hook); }
+// The program's one dialog hook, typed for this dialog; other dialogs run
+// while it is set get no answer from it (0).
+void ModifyInfoDialog::setAnswerHook(AnswerHook hook) {
+    if (!hook) {
+        dialog_answer::SetHook(nullptr);
+        return;
+    }
+    dialog_answer::SetHook([hook = std::move(hook)](QDialog& dialog) {
+        auto* const modify = qobject_cast<ModifyInfoDialog*>(&dialog);
+        return modify != nullptr ? hook(*modify) : 0;
+    });
+}
 void ModifyInfoDialog::setNoticeHook(NoticeHook hook) { g_noticeHook = std::move(hook); }
 
 void ModifyInfoDialog::on_pushButton_ok_clicked() {

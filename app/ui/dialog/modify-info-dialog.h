@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/dialog/dialog_answer.h"
+
 namespace Ui {
 class ModifyInfoDialog;
 }
@@ -33,7 +35,7 @@ public:
     static void setAnswerHook(AnswerHook hook);
     using NoticeHook = std::function<void(const QString&)>;
     static void setNoticeHook(NoticeHook hook);
-    static constexpr int kUseClickResult = -2;
+    static constexpr int kUseClickResult = dialog_answer::kUseClickResult;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

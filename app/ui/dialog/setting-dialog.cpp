@@ -18,11 +18,11 @@
 #include <mutex>
 
 #include "core/system/probe_write.h"
-#include "devices/driver_install/driver_install.h"
-#include "devices/driver_install/driver_tool.h"
 #include "core/system/system_info.h"
 #include "core/tether/tq.h"
 #include "core/tether/tq_config.h"
+#include "devices/driver_install/driver_install.h"
+#include "devices/driver_install/driver_tool.h"
 #include "ui/dialog/camera-model-dialog.h"
 #include "ui/dialog/dialog_frame.h"
 #include "ui/dialog/message-box-dialog.h"

@@ -1,9 +1,11 @@
 // Hostile and broken peers against the real hub on real sockets: what a
 // stranger on the network or a broken phone may cost the program.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "hub_fixture.h"
 #include "server/command_server.h"
@@ -134,21 +136,100 @@ TEST_F(HubTest, IdleAndSlowClientsLoseTheSlotToThePhone) {
     }
 }
 
+// Name queries of exactly 64 bytes a frame (the JSON padded with blanks),
+// 64 of them: one write of 4096 bytes.
+std::string NameQueryFrames() {
+    constexpr size_t kFrameBytes = 64;
+    std::string query = phone::CompactJson(phone::MakeCommand(phone::CommandType::NameQuery));
+    EXPECT_LE(query.size() + 4, kFrameBytes);
+    query.insert(1, kFrameBytes - 4 - query.size(), ' ');
+    std::string frames;
+    for (int n = 0; n < 64; ++n) {
+        frames.append({0, 0, 0, static_cast<char>(query.size())});
+        frames += query;
+    }
+    return frames;
+}
+
+// Floods name queries on client without ever reading a reply, until the
+// program closes the connection, timeout has passed or stop is set. Each
+// write of 4096 bytes of whole frames is made once the writes before have
+// been taken: the hub's reads of 4096 bytes then end between frames, so the
+// flood never trips the command reader's rule against a read that does not
+// fit beside a partial frame, and what the hub has to deal with is only the
+// replies the client leaves unread. True when the program closed the
+// connection.
+bool FloodWithoutReading(CommandClient& client, const std::atomic<bool>& stop, std::chrono::milliseconds timeout) {
+    const std::string frames = NameQueryFrames();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!stop && std::chrono::steady_clock::now() < deadline) {
+        int unsent = client.unsentBytes();
+        while (unsent > 0 && !stop && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+            unsent = client.unsentBytes();
+        }
+        if (unsent < 0 || !client.sendRawBytes(frames, std::chrono::milliseconds(200))) return true;
+    }
+    return false;
+}
+
+// A device name of 1500 characters: every answer to a name query is about
+// 1.5 kB, so the answers a client leaves unread fill the socket buffers
+// (megabytes on loopback) within a few thousand queries, in every build.
+void UseALongDeviceName(StreamManager& hub) { hub.SetDeviceName(QString(1500, QLatin1Char('N'))); }
+
+// A client that floods name queries and never reads the answers, and comes
+// back whenever it is dropped (each time after a short pause), from a thread
+// of its own so that it keeps flooding while the test is the other phone.
+class QueryFlooder {
+public:
+    explicit QueryFlooder(uint16_t port) : thread_([this, port] { run(port); }) {}
+    ~QueryFlooder() {
+        stop_ = true;
+        thread_.join();
+    }
+    QueryFlooder(const QueryFlooder&) = delete;
+    QueryFlooder& operator=(const QueryFlooder&) = delete;
+
+    int connections() const { return connections_; }  // taken by the hub's listener
+    int dropped() const { return dropped_; }           // closed by the hub while flooding
+    bool flooding() const { return flooding_; }        // a connection is open right now
+
+private:
+    void run(const uint16_t port) {
+        while (!stop_) {
+            CommandClient client;
+            if (!client.connect("127.0.0.1", port, std::chrono::milliseconds(500))) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the port is closed
+                continue;
+            }
+            ++connections_;
+            flooding_ = true;
+            FloodWithoutReading(client, stop_, std::chrono::minutes(1));
+            flooding_ = false;
+            if (stop_) break;
+            ++dropped_;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::atomic<int> dropped_{0};
+    std::atomic<bool> flooding_{false};
+    std::thread thread_;  // last: starts once the counters exist
+};
+
 // A client that sends name queries and never reads the answers: the hub
 // never waits for it, drops it once its replies no longer fit, and ignores
 // what it had queued; the next phone is served at once.
 TEST_F(HubTest, AClientThatNeverReadsIsDroppedWithoutStallingTheHub) {
+    UseALongDeviceName(*hub_);
     CommandClient flooder;
     ASSERT_TRUE(connect(flooder));
-    const std::string query = phone::CompactJson(phone::MakeCommand(phone::CommandType::NameQuery));
-    std::string frames;
-    for (int n = 0; n < 2000; ++n) {
-        frames.append({0, 0, 0, static_cast<char>(query.size())});
-        frames += query;
-    }
     const auto start = std::chrono::steady_clock::now();
-    for (int burst = 0; burst < 75 && flooder.sendRawBytes(frames, std::chrono::milliseconds(200)); ++burst) {
-    }
+    const std::atomic<bool> stop{false};
+    EXPECT_TRUE(FloodWithoutReading(flooder, stop, std::chrono::seconds(10))) << "not dropped while flooding";
     EXPECT_TRUE(flooder.waitClosed(std::chrono::seconds(5)));
     auto phone = connectPhone();
     ASSERT_TRUE(phone);
@@ -158,6 +239,68 @@ TEST_F(HubTest, AClientThatNeverReadsIsDroppedWithoutStallingTheHub) {
     const auto answer = phone->command().readMessage();
     ASSERT_TRUE(answer.has_value()) << phone->command().lastError();
     EXPECT_EQ((*answer)["type"].asInt(), 1001);
+}
+
+// The same client flooding without pause and coming back each time it is
+// dropped. The hub's thread never waits on it: the phone gets the slot
+// within a bound and its session works while the flooder keeps knocking;
+// once the phone has left and the flooder holds the slot again, shutting
+// the hub down (CloseManager, as on SIGTERM, then the hub's end) takes
+// effect within a bound. A hub that waited for the flooder's replies would
+// sit behind thousands of queued queries in both cases.
+TEST_F(HubTest, AReturningFlooderNeitherKeepsThePhoneOutNorDelaysTheShutdown) {
+    constexpr auto kServeBound = std::chrono::seconds(15);
+    constexpr auto kShutdownBound = std::chrono::seconds(5);
+    UseALongDeviceName(*hub_);
+    QueryFlooder flooder(kCommandPort);
+    ASSERT_TRUE(WaitFor([&] { return flooder.flooding(); }, *signals_));
+
+    // The phone, trying as it does, is served while the flooder comes back.
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<phone::PhoneStandIn> phone;
+    while (!phone && std::chrono::steady_clock::now() - start < kServeBound) {
+        auto candidate = std::make_unique<phone::PhoneStandIn>();
+        if (candidate->connectWifi(kCommandPort, "Pixel", 30, 320, 240)) phone = std::move(candidate);
+        else signals_->settle(20);
+    }
+    ASSERT_TRUE(phone) << "the phone was not served within " << kServeBound.count() << " s of flooding ("
+                       << flooder.connections() << " flooder connections, " << flooder.dropped() << " dropped)";
+
+    // Its session works while the flooder is turned away again and again.
+    const int droppedBefore = flooder.dropped();
+    ASSERT_TRUE(phone->streamVideo(5)) << phone->lastError();
+    ASSERT_TRUE(decoders_.log().WaitPushes(5, 5000));
+    for (int query = 0; query < 3; ++query) {
+        ASSERT_TRUE(phone->command().sendCommand(phone::CommandType::NameQuery));
+        const auto answer = phone->command().readMessage();
+        ASSERT_TRUE(answer.has_value()) << phone->command().lastError();
+        EXPECT_EQ((*answer)["type"].asInt(), 1001);
+    }
+    EXPECT_TRUE(WaitFor([&] { return flooder.dropped() >= droppedBefore + 2; }, *signals_))
+        << "the flooder stopped knocking; the case proves nothing";
+    EXPECT_FALSE(phone->command().waitClosed(std::chrono::milliseconds(100)));
+
+    // The phone leaves; the flooder takes the slot and floods it again.
+    ASSERT_TRUE(phone->disconnect()) << phone->lastError();
+    const int connectionsBefore = flooder.connections();
+    ASSERT_TRUE(WaitFor([&] { return flooder.connections() > connectionsBefore && flooder.flooding(); }, *signals_));
+
+    // Shutdown: the command port closes within the bound...
+    const auto shutdown = std::chrono::steady_clock::now();
+    hub_->CloseManager();
+    bool portClosed = false;
+    while (!portClosed && std::chrono::steady_clock::now() - shutdown < kShutdownBound) {
+        CommandClient probe;
+        portClosed = !probe.connect("127.0.0.1", kCommandPort, std::chrono::milliseconds(200));
+        if (!portClosed) signals_->settle(20);
+    }
+    EXPECT_TRUE(portClosed) << "the command port still took connections " << kShutdownBound.count()
+                            << " s after CloseManager";
+    // ...and the hub's thread ends within it too.
+    const auto end = std::chrono::steady_clock::now();
+    signals_.reset();
+    hub_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - end, kShutdownBound);
 }
 
 }  // namespace

@@ -87,6 +87,9 @@ public:
     static std::optional<HelloReply> ParseHelloReply(const Json::Value& message, std::string* error);
 
     uint16_t localPort() const { return stream_.localPort(); }
+    // Bytes sent but not yet taken by the program; -1 once the connection is
+    // no longer established.
+    int unsentBytes() const { return stream_.unsentBytes(); }
     const std::string& lastError() const { return lastError_; }
 
 private:

@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -159,6 +161,18 @@ uint16_t TcpStream::localPort() const {
     if (!socket_.valid() || ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
         return 0;
     return ntohs(address.sin_port);
+}
+
+int TcpStream::unsentBytes() const {
+    if (!socket_.valid()) return -1;
+    // Bytes the peer never took stay counted after it reset the connection.
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(socket_.get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0 || info.tcpi_state != TCP_ESTABLISHED)
+        return -1;
+    int unsent = 0;
+    if (::ioctl(socket_.get(), SIOCOUTQ, &unsent) != 0) return -1;
+    return unsent;
 }
 
 }  // namespace zucam::phone

@@ -45,6 +45,9 @@ public:
     void shutdownWrite();
     void close();
     uint16_t localPort() const;
+    // Bytes written but not yet taken by the peer (SIOCOUTQ); -1 once the
+    // connection is no longer established (closed by either side).
+    int unsentBytes() const;
     const std::string& lastError() const { return lastError_; }
 
 private:

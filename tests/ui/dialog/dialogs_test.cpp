@@ -464,7 +464,9 @@ TEST(CustomTipsDialog, ShowsItsTextCentred) {
 QImage Paint(GuidWidget& bubble) {
     QImage image(bubble.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    bubble.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    // What the paint event draws, unclipped by the window's mask (render()
+    // would otherwise place the mask's bounding box at the origin).
+    bubble.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::IgnoreMask);
     return image;
 }
 
@@ -499,6 +501,14 @@ TEST(GuidWidget, PaintsTheBodyAndPointerOnATransparentBand) {
     image = Paint(bubble);
     for (int y = 0; y < 20; ++y) EXPECT_EQ(image.pixelColor(w / 2, y).alpha(), 0);
     for (int y = h - 20; y < h; ++y) EXPECT_EQ(image.pixelColor(w / 2, y).alpha(), 0);
+
+    // The window is masked to the bubble as well (no dark band without a
+    // compositor): the pointer and body inside, the band outside.
+    bubble.SetArrow(4, 0.5);
+    EXPECT_TRUE(bubble.mask().contains(QPoint(w / 2, h - 13)));
+    EXPECT_TRUE(bubble.mask().contains(QPoint(w / 2, h / 2)));
+    EXPECT_FALSE(bubble.mask().contains(QPoint(w / 4, h - 13)));
+    EXPECT_FALSE(bubble.mask().contains(QPoint(5, 5)));
 
     QSignalSpy closed(&bubble, &GuidWidget::sig_firstClose);
     bubble.findChild<QAbstractButton*>("pushButton_ftip_close")->click();
