@@ -375,6 +375,22 @@ TEST_F(MainWindowModes, MaximiseTogglesAndTheButtonFollowsTheState) {
     EXPECT_FALSE(window->isMaximized());
 }
 
+TEST_F(MainWindowModes, HelpLinkOpensTheHelpPageModally) {
+    // The page runs modally: the first turn of its loop notes and closes it.
+    QString shown;
+    QWidget* parent = nullptr;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* const modal = QApplication::activeModalWidget()) {
+            shown = modal->metaObject()->className();
+            parent = modal->parentWidget();
+            modal->close();
+        }
+    });
+    Child<QPushButton>(*window, "pushButton_helpinfo")->click();
+    EXPECT_EQ(shown, "HelpInfoDialog");
+    EXPECT_EQ(parent, window.get());
+}
+
 TEST_F(MainWindowModes, MinimiseButtonsMinimise) {
     Child<QPushButton>(*window, "pushButton_main_min")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->isMinimized(); }, 2000));
