@@ -10,6 +10,7 @@
 #include "hub_fixture.h"
 #include "server/command_server.h"
 #include "support/process_memory.h"
+#include "support/tcp_listeners.h"
 
 namespace zucam::test {
 namespace {
@@ -133,6 +134,47 @@ TEST_F(HubTest, IdleAndSlowClientsLoseTheSlotToThePhone) {
         signals_->settle(static_cast<int>(CommandServer::kHelloTimeoutNs / 1000000) + 500);
         EXPECT_FALSE(phone->command().waitClosed(std::chrono::milliseconds(10)));
         ASSERT_TRUE(phone->disconnect()) << phone->lastError();
+    }
+}
+
+// A client that checks whether the command port is reachable connects and
+// goes again at once, right before the phone connects: politely, half-way
+// (it only stops writing) or with a reset. The hub still holds that dead
+// connection when the phone's arrives; the phone's hello, on its first and
+// only attempt, is answered every time all the same.
+TEST_F(HubTest, AProbeConnectionRightBeforeThePhoneNeverKeepsItOut) {
+    enum class Probe { kClose, kHalfClose, kReset };
+    constexpr int kRounds = 50;
+    constexpr auto kBound = std::chrono::seconds(40);
+    ASSERT_TRUE(WaitFor([] { return ListensOnTcpPort(kCommandPort); }, *signals_));
+    phone::StandInOptions options;
+    options.timeout = std::chrono::milliseconds(2000);
+    const auto start = std::chrono::steady_clock::now();
+    const std::pair<Probe, const char*> probes[] = {
+        {Probe::kClose, "connect and close"}, {Probe::kHalfClose, "connect and stop writing"},
+        {Probe::kReset, "connect and reset"}};
+    for (const auto& [kind, name] : probes) {
+        SCOPED_TRACE(name);
+        int unanswered = 0;
+        std::string firstError;
+        for (int round = 0; round < kRounds; ++round) {
+            phone::TcpStream probe;
+            ASSERT_TRUE(probe.connect("127.0.0.1", kCommandPort, std::chrono::milliseconds(1000)))
+                << probe.lastError();
+            if (kind == Probe::kClose) probe.close();
+            if (kind == Probe::kHalfClose) probe.shutdownWrite();  // stays open until the round ends
+            if (kind == Probe::kReset) probe.resetClose();
+            phone::PhoneStandIn phone(options);
+            if (!phone.connectWifi(kCommandPort, "Pixel", 30, 320, 240)) {
+                ++unanswered;
+                if (firstError.empty()) firstError = phone.lastError();
+                continue;
+            }
+            EXPECT_TRUE(phone.disconnect()) << phone.lastError();
+            ASSERT_LT(std::chrono::steady_clock::now() - start, kBound);
+        }
+        EXPECT_EQ(unanswered, 0) << unanswered << " of " << kRounds << " hellos went unanswered; first: "
+                                 << firstError;
     }
 }
 
