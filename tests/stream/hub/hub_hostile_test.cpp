@@ -178,6 +178,30 @@ TEST_F(HubTest, AProbeConnectionRightBeforeThePhoneNeverKeepsItOut) {
     }
 }
 
+// A stranger that connects while the phone's session is up, and sends a
+// hello of its own, is not served: it is closed within the grace the command
+// port gives a client behind a live one, its hello unanswered, and the
+// phone's session goes on.
+TEST_F(HubTest, AStrangerDoesNotTakeALivePhonesSession) {
+    auto phone = connectPhone();
+    ASSERT_TRUE(phone);
+    CommandClient stranger;
+    ASSERT_TRUE(stranger.connect("127.0.0.1", kCommandPort));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(stranger.sendCommand(phone::CommandType::Hello, Json::Value(Json::objectValue)));
+    EXPECT_FALSE(stranger.readFrame(std::chrono::milliseconds(3000)).has_value()) << "the stranger was answered";
+    EXPECT_TRUE(stranger.waitClosed(std::chrono::milliseconds(100)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+    ASSERT_TRUE(phone->command().sendCommand(phone::CommandType::NameQuery));
+    const std::optional<Json::Value> answer = phone->command().readMessage();
+    ASSERT_TRUE(answer.has_value()) << phone->command().lastError();
+    EXPECT_EQ((*answer)["type"].asInt(), phone::CommandType::NameQuery);
+    ASSERT_TRUE(phone->streamVideo(2)) << phone->lastError();
+    EXPECT_FALSE(phone->command().waitClosed(std::chrono::milliseconds(100)));
+    ASSERT_TRUE(phone->disconnect()) << phone->lastError();
+}
+
 // Name queries of exactly 64 bytes a frame (the JSON padded with blanks),
 // 64 of them: one write of 4096 bytes.
 std::string NameQueryFrames() {
