@@ -49,8 +49,12 @@ const char* CommandServer::OverdueReason(const uint64_t nowNs) {
     // A connection adopted a moment ago whose watch has not started yet is
     // not judged by the old one's.
     if (held == 0 || held != watchedId_) return nullptr;
-    if (!greeted_ && nowNs - openedAtNs_ >= kHelloTimeoutNs) return "sent no hello in time";
-    if (partialSinceNs_ != 0 && nowNs - partialSinceNs_ >= kFrameStallTimeoutNs) return "stalled in the middle of a frame";
+    // nowNs may have been read right before the watch started (or a frame
+    // began) on the reactor thread: such a time is not past any deadline.
+    if (!greeted_ && nowNs >= openedAtNs_ && nowNs - openedAtNs_ >= kHelloTimeoutNs) return "sent no hello in time";
+    if (partialSinceNs_ != 0 && nowNs >= partialSinceNs_ && nowNs - partialSinceNs_ >= kFrameStallTimeoutNs) {
+        return "stalled in the middle of a frame";
+    }
     return nullptr;
 }
 

@@ -163,7 +163,9 @@ void SingleConnectionServer::ReviewWaitingClient(const uint64_t nowNs) {
         std::lock_guard<std::mutex> lock(connectionMutex_);
         if (!waiting_) return;
         const bool gone = PeerIsGone(waiting_->GetFd());
-        const bool behindLive = connection_ && !HeldIsDeadLocked() && nowNs - waitingSinceNs_ >= kWaitingGraceNs;
+        // nowNs may have been read right before the client came.
+        const bool graceOver = nowNs >= waitingSinceNs_ && nowNs - waitingSinceNs_ >= kWaitingGraceNs;
+        const bool behindLive = connection_ && !HeldIsDeadLocked() && graceOver;
         if (gone || behindLive) turnedAway = std::move(waiting_);
     }
     if (turnedAway) LOG_W("a client waiting behind a live connection on port %d is turned away", port_);

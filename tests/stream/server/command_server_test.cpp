@@ -211,6 +211,23 @@ TEST_F(CommandServerTest, AGoneWaitingClientGivesWayAndALiveOneKeepsItsTurn) {
     EXPECT_EQ(log_.EventCount(kStreamEventConnectionLost), 1);
 }
 
+// The hub's watch reads the clock, then judges the held and the waiting
+// client; a client accepted on the reactor thread in between started its
+// watch after that reading. Such a time is before its deadlines, not (by
+// unsigned wrap-around) far past them.
+TEST_F(CommandServerTest, ATimeReadBeforeAClientCameIsNotPastItsDeadlines) {
+    const uint64_t before = GetTimeNs();
+    auto held = ConnectAndWaitForAccept();
+    EXPECT_EQ(server_->OverdueReason(before), nullptr);
+    EXPECT_STREQ(server_->OverdueReason(GetTimeNs() + CommandServer::kHelloTimeoutNs), "sent no hello in time");
+
+    const uint64_t beforeWaiting = GetTimeNs();
+    TestClient waiting(server_->port());
+    ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == 2; }));
+    server_->ReviewWaitingClient(beforeWaiting);
+    EXPECT_TRUE(waiting.StaysSilent(milliseconds(50))) << "turned away by a time before it came";
+}
+
 TEST_F(CommandServerTest, BrokenFrameEndsTheConnectionAndNothingAfterItIsRead) {
     auto client = ConnectAndWaitForAccept();
     server_->ActivateConnection();
