@@ -35,7 +35,6 @@
 #include "devices/driver_sink/camera_driver_port.h"
 #include "ffmpeg_handles.h"
 #include "stream_manager.h"
-#include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
 #include "ui/floating-geometry.h"
 #include "ui/main-form.h"
@@ -397,12 +396,6 @@ TEST_F(MainWindowModes, MinimiseButtonsMinimise) {
     window->showNormal();
     Child<QPushButton>(*window->GetSuspendWidget(), "suspend_min")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->isMinimized(); }, 2000));
-}
-
-TEST_F(MainWindowModes, HelpLinkInTheTitleOpensTheHelpForOtherPrograms) {
-    zucam::test::DialogRecorder dialogs;
-    Child<QPushButton>(*window, "pushButton_helpinfo")->click();
-    EXPECT_EQ(dialogs.dialogs(), QStringList({"HelpInfoDialog"}));
 }
 
 // ---- Dragging
