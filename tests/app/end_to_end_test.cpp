@@ -34,6 +34,7 @@ extern "C" {
 #include "devices/driver_sink/stream_video_sink_driver.h"
 #include "end_to_end_environment.h"
 #include "stream/video_sink/stream_video_sink_sw.h"
+#include "support/counting_driver_port.h"
 #include "support/fake_adb/fake_adb.h"
 #include "support/message_box_recorder.h"
 #include "support/phone/phone_standin.h"
@@ -55,27 +56,8 @@ constexpr uint16_t kWifiPort = 10080;
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
-struct DriverLog {
-    std::atomic<int> opens{0};
-    std::atomic<int> writes{0};
-};
-
-class RecordingDriverPort final : public CameraDriverPort {
-public:
-    explicit RecordingDriverPort(std::shared_ptr<DriverLog> log) : log_(std::move(log)) {}
-    bool Open() override {
-        ++log_->opens;
-        return true;
-    }
-    bool Write(const uint8_t*, size_t) override {
-        ++log_->writes;
-        return true;
-    }
-    void Close() override {}
-
-private:
-    std::shared_ptr<DriverLog> log_;
-};
+using zucam::test::CountingDriverPort;
+using zucam::test::DriverLog;
 
 // One picture of the camera queue, as a camera program copies it.
 struct QueuePicture {
@@ -167,7 +149,7 @@ protected:
                                        : "/zucam-e2e-" + std::to_string(getpid());
         MainWindow::Outputs outputs;
         outputs.cameraQueueName = queueName_;
-        outputs.makeDriverPort = [log = driver_] { return std::make_unique<RecordingDriverPort>(log); };
+        outputs.makeDriverPort = [log = driver_] { return std::make_unique<CountingDriverPort>(log); };
         window_ = new MainWindow(nullptr, outputs);
         app_->mainWindow = window_;
         window_->show();
