@@ -8,5 +8,4 @@ void InitResourceBundle() {
     Q_INIT_RESOURCE(qss);
     Q_INIT_RESOURCE(image);
     Q_INIT_RESOURCE(help);
-    Q_INIT_RESOURCE(hlsl);
 }
