@@ -18,6 +18,7 @@
 #include "resources/resource_bundle.h"
 #include "trevane/trevane_module.h"
 #include "ui/main-window.h"
+#include "zuc_shaders.h"
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -293,16 +294,6 @@ int g_iosOfferBudget = 1;
 
 std::function<void(const QString&, const QString&)> g_uninstallWarningHook;
 
-struct ShaderEntry {
-    const char* name;
-    const char* pixelResource;
-};
-const ShaderEntry kShaders[] = {
-    {"zuc_rgba", ":/hlsl/zuc_rgba.p.hlsl"},
-    {"zuc_bgra", ":/hlsl/zuc_bgra.p.hlsl"},
-    {"zuc_bgrx", ":/hlsl/zuc_bgrx.p.hlsl"},
-    {"zuc_color_correction", ":/hlsl/zuc_color_correction.p.hlsl"},
-};
 
 QByteArray readSmallFile(const QString& path) {
     QFile file(path);
@@ -488,20 +479,11 @@ void ZuCam::closeVirtualMic() {
     publishHubState();
 }
 
-std::string ZuCam::readResourceFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::string();
-    return file.readAll().toStdString();
-}
+std::string ZuCam::readResourceFile(const QString& path) { return ReadWholeResource(path); }
 
 void ZuCam::registerShaders() {
-    GsDevice* const device = GsDevice::DefaultDevice();
-    if (device == nullptr) return;
-    const std::string vertex = readResourceFile(QStringLiteral(":/hlsl/tex.v.hlsl"));
-    for (const ShaderEntry& shader : kShaders) {
-        const std::string pixel = readResourceFile(QString::fromLatin1(shader.pixelResource));
-        device->AddShader(shader.name, vertex.c_str(), pixel.c_str());
-    }
+    // No device: nothing to register with (RegisterZucShaders returns).
+    RegisterZucShaders(GsDevice::DefaultDevice(), &ZuCam::readResourceFile);
 }
 
 bool ZuCam::isPowerSaverScheme() {

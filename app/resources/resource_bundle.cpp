@@ -8,5 +8,6 @@ void InitResourceBundle() {
     Q_INIT_RESOURCE(qss);
     Q_INIT_RESOURCE(image);
     Q_INIT_RESOURCE(help);
+    // The shader bundle belongs to the render library, which registers it too.
     Q_INIT_RESOURCE(hlsl);
 }

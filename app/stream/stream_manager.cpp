@@ -9,6 +9,7 @@
 #include <json/json.h>
 
 #include "audio_sink/stream_audio_sink_cache.h"
+#include "core/system/probe_write.h"
 #include "core/tether/tq_log.h"
 #include "iproxy/stream_iproxy_connection.h"
 #include "parser/command_json.h"
@@ -390,13 +391,12 @@ void StreamManager::StartRecordInternal() {
     const QString path =
         folder + (folder.endsWith('/') ? "" : "/") + QString("ZuCam_recoder[%1].mp4").arg(stamp, 0, QChar(' '));
 
-    QFile probe(path + ".txt");
-    if (!probe.open(QIODevice::WriteOnly) || probe.write("test", 4) != 4) {
+    // The write test leaves a file of the user's that carries the probe's
+    // name as it is.
+    if (!ProbeWrite(QFile::encodeName(path + ".txt").toStdString())) {
         emit RecordStartFailed(tr("输出目录无法写入，请前往设置页面重新设置"));
         return;
     }
-    probe.close();
-    probe.remove();
 
     recorder_ = CreateStreamRecorder(recorderAudioCache_.get(), recorderVideoCache_, this);
     if (!recorder_) {

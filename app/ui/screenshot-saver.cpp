@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "core/system/probe_write.h"
 #include "core/tether/tq.h"
 #include "core/tether/tq_log.h"
 #include "video_sink/stream_video_sink_cache.h"
@@ -15,9 +16,6 @@
 namespace screenshot {
 
 namespace {
-
-// Names tried for the probe before the folder counts as unwritable.
-constexpr int kProbeNames = 16;
 
 QString Text(const char* text) { return QCoreApplication::translate("MainWindow", text); }
 
@@ -29,24 +27,7 @@ QString ShotPath(const QString& folder, const QString& stamp) {
     return path + QString("ZuCam_shot[%1].png").arg(stamp);
 }
 
-bool ProbeWritable(const QString& path) {
-    for (int attempt = 0; attempt < kProbeNames; ++attempt) {
-        const QString name = attempt == 0 ? path + ".txt" : QString("%1.%2.txt").arg(path).arg(attempt);
-        QFile probe(name);
-        // NewOnly creates the file or fails: a file of the user's that
-        // happens to carry the probe's name is never opened.
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            const QFileInfo there(name);
-            if (there.exists() || there.isSymLink()) continue;
-            return false;
-        }
-        const bool written = probe.write("test", 4) == 4 && probe.flush();
-        probe.close();
-        probe.remove();
-        return written;
-    }
-    return false;
-}
+bool ProbeWritable(const QString& path) { return ProbeWrite(QFile::encodeName(path + ".txt").toStdString()); }
 
 Outcome SaveScreenShot(StreamVideoSinkCache* cache, const QString& folder, const QString& stamp) {
     if (!QFileInfo(folder).isDir()) return {QString(), Text("输出目录不存在，请前往设置页面重新设置")};

@@ -29,10 +29,10 @@ struct Outcome {
 QString ShotPath(const QString& folder, const QString& stamp);
 
 // Proves that files can be made beside `path` with a probe file of its own:
-// path + ".txt", or, when a file of that name is already there, the next
-// free name of path + ".<n>.txt". The probe is only ever created new (a
-// file that exists is never opened, truncated or removed), holds "test",
-// and is removed again whatever the outcome.
+// ProbeWrite(path + ".txt"), so when a file of that name is already there
+// the next free name of path + ".txt.<n>" is used. The probe is only ever
+// created new (a file that exists is never opened, truncated or removed),
+// holds "test", and is removed again whatever the outcome.
 bool ProbeWritable(const QString& path);
 
 // Checks in order: the folder exists (a directory), the cache holds a

@@ -34,6 +34,8 @@ extern "C" {
 #include "devices/driver_sink/stream_video_sink_driver.h"
 #include "end_to_end_environment.h"
 #include "stream/video_sink/stream_video_sink_sw.h"
+#include "support/counting_driver_port.h"
+#include "support/fake_adb/fake_adb.h"
 #include "support/message_box_recorder.h"
 #include "support/phone/phone_standin.h"
 #include "support/tcp_listeners.h"
@@ -54,27 +56,8 @@ constexpr uint16_t kWifiPort = 10080;
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
-struct DriverLog {
-    std::atomic<int> opens{0};
-    std::atomic<int> writes{0};
-};
-
-class RecordingDriverPort final : public CameraDriverPort {
-public:
-    explicit RecordingDriverPort(std::shared_ptr<DriverLog> log) : log_(std::move(log)) {}
-    bool Open() override {
-        ++log_->opens;
-        return true;
-    }
-    bool Write(const uint8_t*, size_t) override {
-        ++log_->writes;
-        return true;
-    }
-    void Close() override {}
-
-private:
-    std::shared_ptr<DriverLog> log_;
-};
+using zucam::test::CountingDriverPort;
+using zucam::test::DriverLog;
 
 // One picture of the camera queue, as a camera program copies it.
 struct QueuePicture {
@@ -166,7 +149,7 @@ protected:
                                        : "/zucam-e2e-" + std::to_string(getpid());
         MainWindow::Outputs outputs;
         outputs.cameraQueueName = queueName_;
-        outputs.makeDriverPort = [log = driver_] { return std::make_unique<RecordingDriverPort>(log); };
+        outputs.makeDriverPort = [log = driver_] { return std::make_unique<CountingDriverPort>(log); };
         window_ = new MainWindow(nullptr, outputs);
         app_->mainWindow = window_;
         window_->show();
@@ -384,6 +367,34 @@ TEST_F(EndToEnd, APhoneThatAnnouncesItsLeavingAndComesBackKeepsThePreview) {
     ASSERT_TRUE(OnPhoneThread([&] { return again.disconnect(); })) << again.lastError();
     EXPECT_TRUE(waitPage(MainForm::kPageWaitLink));
     EXPECT_TRUE(waitQueueState(kCameraQueueStopped));
+}
+
+// USB chosen: an Android phone behind adb (the stand-in adb maps its ports to
+// the same numbers here) reaches the cameras through the second hub; when it
+// leaves the window waits on the USB page with both USB hubs running again.
+TEST_F(EndToEnd, AnAndroidPhoneOverUsbReachesTheCameraAndTheWindowWaitsOnUsbAgain) {
+    constexpr uint16_t kAdbCommandPort = 11080;
+    const QString serial = "R58M12345";
+    zucam::test::FakeAdb adb;
+    adb.setDevices({{serial, "device", "1"}});
+    window_->SetStreamChannel(2);
+    EXPECT_EQ(page(), MainForm::kPageUsbWaitLink);
+    ASSERT_EQ(adb.waitForMapping(serial, kWifiPort), std::optional<uint16_t>(kAdbCommandPort));
+
+    PhoneStandIn phone;
+    ASSERT_TRUE(OnPhoneThread([&] { return phone.connectWifi(kAdbCommandPort, "Android phone", 30, kWidth, kHeight); }))
+        << phone.lastError();
+    ASSERT_TRUE(waitPage(MainForm::kPageLinkSuccess));
+    EXPECT_EQ(window_->sessionHub(), window_->androidHub());
+    ASSERT_TRUE(OnPhoneThread([&] { return phone.streamVideo(5); })) << phone.lastError();
+    ASSERT_TRUE(waitPage(MainForm::kPageDisplay));
+    EXPECT_TRUE(waitQueueBars());
+
+    ASSERT_TRUE(OnPhoneThread([&] { return phone.disconnect(); })) << phone.lastError();
+    EXPECT_TRUE(waitPage(MainForm::kPageUsbWaitLink));
+    EXPECT_TRUE(waitQueueState(kCameraQueueStopped));
+    EXPECT_EQ(window_->firstHubTransport(), 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return zucam::test::ListensOnTcpPort(kAdbCommandPort); }, 5000));
 }
 
 // Shutdown while a phone streams picture and sound: the window stops the

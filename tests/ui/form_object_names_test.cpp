@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <gtest/gtest.h>
 
+#include "support/named_objects.h"
 #include "ui/main-form.h"
 #include "ui/menu-state-form.h"
 #include "ui/widgets/show-mask-widget.h"
@@ -12,11 +13,7 @@
 
 namespace {
 
-struct NamedObject {
-    const char* name;
-    const char* className;
-    const char* text;  // the designer text, or null when the code sets it
-};
+using zucam::test::NamedObject;
 
 const NamedObject kMainFormObjects[] = {
     {"gridLayout", "QGridLayout", nullptr},
@@ -151,25 +148,10 @@ const NamedObject kShowMaskWidgetObjects[] = {
     {"label_mask_note", "QLabel", "画面采集已关闭，点击右下角的手机图标，将继续采集画面。"},
 };
 
-template <size_t N>
-void ExpectObjects(const QWidget& form, const NamedObject (&objects)[N]) {
-    for (const NamedObject& expected : objects) {
-        const QObject* object = form.findChild<QObject*>(expected.name);
-        ASSERT_NE(object, nullptr) << form.objectName().toStdString() << " lacks " << expected.name;
-        EXPECT_TRUE(object->inherits(expected.className))
-            << expected.name << " is a " << object->metaObject()->className() << ", not a " << expected.className;
-        if (expected.text == nullptr) continue;
-        QString text;
-        if (auto* label = qobject_cast<const QLabel*>(object)) text = label->text();
-        if (auto* button = qobject_cast<const QAbstractButton*>(object)) text = button->text();
-        EXPECT_EQ(text.toStdString(), expected.text) << expected.name;
-    }
-}
-
 TEST(FormObjectNames, ConnectionForm) {
     MainForm form;
     EXPECT_EQ(form.objectName(), QString("MainForm"));
-    ExpectObjects(form, kMainFormObjects);
+    zucam::test::ExpectNamedObjects(form, kMainFormObjects);
     // The link's target is what the slot gets; its text is what one reads.
     const auto* howTo = form.findChild<QLabel*>("label_how_to_open");
     ASSERT_NE(howTo, nullptr);
@@ -180,7 +162,7 @@ TEST(FormObjectNames, ConnectionForm) {
 TEST(FormObjectNames, ToolBar) {
     MenuStateForm form;
     EXPECT_EQ(form.objectName(), QString("MenuStateForm"));
-    ExpectObjects(form, kMenuStateFormObjects);
+    zucam::test::ExpectNamedObjects(form, kMenuStateFormObjects);
     const QObject* record = form.findChild<QObject*>("pushButton_menu_record");
     ASSERT_NE(record, nullptr);
     EXPECT_TRUE(record->property("recording").isValid());
@@ -193,10 +175,10 @@ TEST(FormObjectNames, ToolBar) {
 TEST(FormObjectNames, ListRowAndMask) {
     USBListViewItem row;
     EXPECT_EQ(row.objectName(), QString("USBListViewItem"));
-    ExpectObjects(row, kUSBListViewItemObjects);
+    zucam::test::ExpectNamedObjects(row, kUSBListViewItemObjects);
     ShowMaskWidget mask;
     EXPECT_EQ(mask.objectName(), QString("ShowMaskWidget"));
-    ExpectObjects(mask, kShowMaskWidgetObjects);
+    zucam::test::ExpectNamedObjects(mask, kShowMaskWidgetObjects);
 }
 
 }  // namespace

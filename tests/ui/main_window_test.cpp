@@ -31,6 +31,7 @@ extern "C" {
 #include "stream/stream_manager.h"
 #include "stream/video_sink/stream_video_sink_cache.h"
 #include "stream/video_sink/stream_video_sink_sw.h"
+#include "support/counting_driver_port.h"
 #include "support/fake_adb/fake_adb.h"
 #include "support/message_box_recorder.h"
 #include "support/tcp_listeners.h"
@@ -45,29 +46,8 @@ extern "C" {
 
 namespace {
 
-// What the camera driver was asked, shared with the port the sink owns.
-struct DriverLog {
-    std::atomic<int> opens{0};
-    std::atomic<int> closes{0};
-    std::atomic<int> writes{0};
-};
-
-class RecordingDriverPort final : public CameraDriverPort {
-public:
-    explicit RecordingDriverPort(std::shared_ptr<DriverLog> log) : log_(std::move(log)) {}
-    bool Open() override {
-        ++log_->opens;
-        return true;
-    }
-    bool Write(const uint8_t*, size_t) override {
-        ++log_->writes;
-        return true;
-    }
-    void Close() override { ++log_->closes; }
-
-private:
-    std::shared_ptr<DriverLog> log_;
-};
+using zucam::test::CountingDriverPort;
+using zucam::test::DriverLog;
 
 // The queue's state word as a camera program would read it (0: no queue).
 uint32_t QueueState(const std::string& name) {
@@ -94,7 +74,7 @@ protected:
         queueName_ = "/zucam-window-test-" + std::to_string(getpid());
         MainWindow::Outputs outputs;
         outputs.cameraQueueName = queueName_;
-        outputs.makeDriverPort = [log = driver_] { return std::make_unique<RecordingDriverPort>(log); };
+        outputs.makeDriverPort = [log = driver_] { return std::make_unique<CountingDriverPort>(log); };
         window_ = new MainWindow(nullptr, outputs);
         app_->mainWindow = window_;
         window_->show();

@@ -14,7 +14,8 @@
 
 
 CommandServer::CommandServer(AsyncReactor* reactor, StreamManager* hub)
-    : SingleConnectionServer(reactor, hub, AsyncConneciton::kDefaultReadBufferSize) {}
+    : SingleConnectionServer(reactor, hub, AsyncConneciton::kDefaultReadBufferSize,
+                             /*newcomersWaitBehindDead=*/true) {}
 
 CommandServer::~CommandServer() {
     // Out of the reactor before the frame buffer goes.
@@ -48,25 +49,37 @@ const char* CommandServer::OverdueReason(const uint64_t nowNs) {
     // A connection adopted a moment ago whose watch has not started yet is
     // not judged by the old one's.
     if (held == 0 || held != watchedId_) return nullptr;
-    if (!greeted_ && nowNs - openedAtNs_ >= kHelloTimeoutNs) return "sent no hello in time";
-    if (partialSinceNs_ != 0 && nowNs - partialSinceNs_ >= kFrameStallTimeoutNs) return "stalled in the middle of a frame";
+    // nowNs may have been read right before the watch started (or a frame
+    // began) on the reactor thread: such a time is not past any deadline.
+    if (!greeted_ && nowNs >= openedAtNs_ && nowNs - openedAtNs_ >= kHelloTimeoutNs) return "sent no hello in time";
+    if (partialSinceNs_ != 0 && nowNs >= partialSinceNs_ && nowNs - partialSinceNs_ >= kFrameStallTimeoutNs) {
+        return "stalled in the middle of a frame";
+    }
     return nullptr;
 }
 
 void CommandServer::OnAccept(std::unique_ptr<AsyncSocket> socket) {
     fprintf(stderr, "---------------cmd: connection come in\n");
-    if (AdoptSocket(socket)) {
-        if (frameBuffer_) frameBuffer_->Clear();
-        const uint64_t id = HeldConnectionId();
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        watchedId_ = id;
-        openedAtNs_ = GetTimeNs();
-        partialSinceNs_ = 0;
-        greeted_ = false;
-    }
-    // A socket not taken (a connection is held) closes when it goes out of
-    // scope; the hub is told either way and activates the held connection.
+    if (AdoptSocket(socket)) StartWatch(HeldConnectionId());
+    // A socket neither taken nor left waiting (another client already waits)
+    // closes when it goes out of scope. The hub is told either way and
+    // activates the held connection: a dead one then reports its end, the
+    // hub closes it and the waiting client is adopted; a live one keeps the
+    // slot and the hub's watch turns the waiting client away after a grace.
     NotifyHub(kStreamEventCommandConnected);
+}
+
+void CommandServer::OnWaitingAdopted(const uint64_t id) {
+    StartWatch(id);
+    NotifyHub(kStreamEventCommandConnected);
+}
+
+void CommandServer::StartWatch(const uint64_t id) {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    watchedId_ = id;
+    openedAtNs_ = GetTimeNs();
+    partialSinceNs_ = 0;
+    greeted_ = false;
 }
 
 void CommandServer::OnRead(const char* data, int length) {
@@ -77,6 +90,13 @@ void CommandServer::OnRead(const char* data, int length) {
         return;
     }
     if (!frameBuffer_) frameBuffer_ = std::make_unique<CommandFrameBuffer>();
+    // A new connection starts with an empty buffer: nothing of the previous
+    // one's unfinished frame is taken for the start of its own.
+    const uint64_t held = HeldConnectionId();
+    if (held != bufferOwnerId_) {
+        frameBuffer_->Clear();
+        bufferOwnerId_ = held;
+    }
     std::vector<std::string> texts;
     if (!ParseCommandFrames(frameBuffer_.get(), data, length, &texts)) {
         StopPolling();

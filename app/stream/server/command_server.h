@@ -41,12 +41,19 @@ public:
     void OnRead(const char* data, int length) override;
 
 protected:
+    // A client that waited behind a dead connection is held now: its watch
+    // starts and the hub is told, as for an accepted one.
+    void OnWaitingAdopted(uint64_t id) override;
     // Reactor thread: one command text from the phone, in arrival order.
     // Hands it to the hub; tests replace it to see the texts.
     virtual void DeliverCommand(const std::string& text);
 
 private:
+    // Starts the hello and frame deadlines of the held connection id.
+    void StartWatch(uint64_t id);
+
     std::unique_ptr<CommandFrameBuffer> frameBuffer_;  // reactor thread only
+    uint64_t bufferOwnerId_ = 0;                       // the connection frameBuffer_ holds bytes of; reactor thread
 
     // Guards the watch of the held connection: the reactor thread starts it
     // at the accept and follows unfinished frames; the hub's thread marks the

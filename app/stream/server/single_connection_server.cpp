@@ -1,9 +1,11 @@
 #include "server/single_connection_server.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
 
+#include "core/system/time.h"
 #include "core/tether/tq_log.h"
 #include "socket/async_reactor.h"
 #include "socket/async_socket.h"
@@ -16,10 +18,22 @@ std::atomic<uint64_t> s_nextConnectionId{1};
 // How long a closing connection may take to write out what is still queued
 // (a reply the phone waits for, such as the answer to its disconnect).
 constexpr int kCloseFlushTimeoutMs = 0;  // what the socket takes at once: nothing waits on the hub's thread
+
+// Whether the peer of a connected socket has closed or reset it already (an
+// end of file, a reset or an error is pending), without reading anything.
+// A peer that only stopped writing (a half close) counts as gone too: the
+// connection would end at its end of file anyway.
+bool PeerIsGone(int fd) {
+    if (fd < 0) return true;
+    pollfd state{fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
+    if (poll(&state, 1, 0) <= 0) return false;
+    return (state.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
 }  // namespace
 
-SingleConnectionServer::SingleConnectionServer(AsyncReactor* reactor, StreamManager* hub, int readBufferSize)
-    : reactor_(reactor), hub_(hub), readBufferSize_(readBufferSize) {}
+SingleConnectionServer::SingleConnectionServer(AsyncReactor* reactor, StreamManager* hub, int readBufferSize,
+                                               bool newcomersWaitBehindDead)
+    : reactor_(reactor), hub_(hub), readBufferSize_(readBufferSize), newcomersWaitBehindDead_(newcomersWaitBehindDead) {}
 
 SingleConnectionServer::~SingleConnectionServer() { Shutdown(); }
 
@@ -38,6 +52,7 @@ void SingleConnectionServer::Shutdown() {
         std::lock_guard<std::mutex> lock(connectionMutex_);
         closing = std::move(connection_);
         connectionId_ = 0;
+        waiting_.reset();
     }
 }
 
@@ -63,13 +78,29 @@ bool SingleConnectionServer::Listen(uint16_t port) {
     return true;
 }
 
+bool SingleConnectionServer::HeldIsDeadLocked() const {
+    return heldGivenUp_ || PeerIsGone(connection_->GetFd());
+}
+
 bool SingleConnectionServer::AdoptSocket(std::unique_ptr<AsyncSocket>& socket) {
     if (!socket) return false;
     std::lock_guard<std::mutex> lock(connectionMutex_);
-    if (connection_) return false;
+    if (connection_) {
+        if (!newcomersWaitBehindDead_) return false;
+        // One client waits at a time; one that is gone itself gives way.
+        if (waiting_ && !PeerIsGone(waiting_->GetFd())) return false;
+        // It waits also when the held connection still looks alive: the end
+        // of a client that closed right before this one connected may not
+        // have been taken in yet. ReviewWaitingClient turns it away once the
+        // held connection has outlived the grace.
+        waiting_ = std::move(socket);  // a gone waiting one is closed here
+        waitingSinceNs_ = GetTimeNs();
+        return false;
+    }
     // Not polled until the hub activates it.
     connection_ = std::make_unique<AsyncConneciton>(std::move(socket), this, readBufferSize_);
     connectionId_ = s_nextConnectionId.fetch_add(1);
+    heldGivenUp_ = false;
     return true;
 }
 
@@ -96,14 +127,25 @@ void SingleConnectionServer::CloseConnection() {
     }
     if (connection == nullptr) return;
     reactor_->Remove(connection);
-    // The slot stays taken until here, so no new client slips in between.
+    // The slot stays taken until here, so no new client slips in between;
+    // a client waiting behind the closing one takes it in the same step.
     std::unique_ptr<AsyncConneciton> closing;
+    uint64_t adopted = 0;
     {
         std::lock_guard<std::mutex> lock(connectionMutex_);
         closing = std::move(connection_);
         connectionId_ = 0;
+        heldGivenUp_ = false;
+        if (waiting_) {
+            // Not polled until the hub activates it.
+            connection_ = std::make_unique<AsyncConneciton>(std::move(waiting_), this, readBufferSize_);
+            connectionId_ = s_nextConnectionId.fetch_add(1);
+            adopted = connectionId_;
+        }
     }
     closing->FlushBlocking(kCloseFlushTimeoutMs);
+    closing.reset();
+    if (adopted != 0) OnWaitingAdopted(adopted);
 }
 
 int SingleConnectionServer::Send(const char* data, int length) {
@@ -115,11 +157,28 @@ int SingleConnectionServer::Send(const char* data, int length) {
     return connection != nullptr ? connection->Send(data, length) : -1;
 }
 
+void SingleConnectionServer::ReviewWaitingClient(const uint64_t nowNs) {
+    std::unique_ptr<AsyncSocket> turnedAway;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex_);
+        if (!waiting_) return;
+        const bool gone = PeerIsGone(waiting_->GetFd());
+        // nowNs may have been read right before the client came.
+        const bool graceOver = nowNs >= waitingSinceNs_ && nowNs - waitingSinceNs_ >= kWaitingGraceNs;
+        const bool behindLive = connection_ && !HeldIsDeadLocked() && graceOver;
+        if (gone || behindLive) turnedAway = std::move(waiting_);
+    }
+    if (turnedAway) LOG_W("a client waiting behind a live connection on port %d is turned away", port_);
+}
+
 void SingleConnectionServer::StopPolling() {
     AsyncConneciton* connection = nullptr;
     {
         std::lock_guard<std::mutex> lock(connectionMutex_);
         connection = connection_.get();
+        // The reporting connection is the held one: it is in the reactor, and
+        // the hub's thread lets it go only after taking it out.
+        if (connection != nullptr) heldGivenUp_ = true;
     }
     if (connection != nullptr) connection->SetEvents(0);
 }

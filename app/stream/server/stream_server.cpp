@@ -256,6 +256,7 @@ void StreamServer::Announce() {
 void StreamServer::timerEvent(QTimerEvent* event) {
     if (event->timerId() == beaconTimerId_) Announce();
     if (event->timerId() == watchTimerId_ && commandServer_) {
+        commandServer_->ReviewWaitingClient(GetTimeNs());
         const char* const reason = commandServer_->OverdueReason(GetTimeNs());
         if (reason != nullptr) {
             LOG_W("command client on port %d %s; dropped", commandServer_->port(), reason);

@@ -3,10 +3,14 @@
 // cache.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <json/json.h>
+#include <map>
 #include <thread>
 
 #include "audio_sink/stream_audio_sink_cache.h"
@@ -112,6 +116,45 @@ TEST_F(HubRecordingTest, ThePhonesRecordCommandRecordsTheStream) {
     EXPECT_TRUE(QRegularExpression("/ZuCam_recoder\\[\\d{14}\\]\\.mp4$").match(path).hasMatch()) << path.toStdString();
     EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
     CheckFile(path);
+}
+
+// The folder holds files of the user's named like the write test's probe
+// ("<recording>.mp4.txt") for every second the recording may start in. The
+// write test works beside them with a name of its own; each stays as it was.
+TEST_F(HubRecordingTest, AUsersFileWithTheProbesNameSurvivesTheStart) {
+    constexpr int kSeconds = 10;
+    const QDateTime now = QDateTime::currentDateTime();
+    std::map<QString, QByteArray> usersFiles;
+    for (int second = -1; second <= kSeconds; ++second) {
+        const QString name =
+            QString("ZuCam_recoder[%1].mp4.txt").arg(now.addSecs(second).toString("yyyyMMddHHmmss"));
+        const QByteArray content = "the user's notes for " + name.toUtf8() + "\n";
+        QFile file(QDir(folder_.path()).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        usersFiles[name] = content;
+    }
+    StreamFor(60);
+    ASSERT_TRUE(servertest::WaitUntil([&] { return AVFramePtr(cache_->CloneFront()) != nullptr; }));
+    hub_->StartRecord();
+    ASSERT_TRUE(signals_->waitFor("RecordStartSuccess"));
+    ASSERT_TRUE(signals_->waitFor("RecordDurationChanged", 5000, 10));
+    hub_->StopRecord();
+    ASSERT_TRUE(signals_->waitFor("RecordStoped"));
+    const QString recording = QFileInfo(signals_->last("RecordStoped")[0].toString()).fileName();
+    ASSERT_EQ(usersFiles.count(recording + ".txt"), 1u) << "no user's file had the probe's name; the case proves nothing";
+
+    QStringList expected{recording};
+    for (const auto& [name, content] : usersFiles) {
+        expected << name;
+        QFile file(QDir(folder_.path()).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString() << " is gone";
+        EXPECT_EQ(file.readAll(), content) << name.toStdString();
+    }
+    // No probe is left behind either.
+    QStringList entries = QDir(folder_.path()).entryList(QDir::Files);
+    entries.sort();
+    expected.sort();
+    EXPECT_EQ(entries, expected);
 }
 
 TEST_F(HubRecordingTest, AStopAfterCloseManagerStillFinalisesTheFile) {

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <thread>
 
+#include "core/system/time.h"
 #include "server_test_util.h"
 #include "stream_manager.h"
+#include "support/phone/tcp_stream.h"
 
 using namespace servertest;
 
@@ -44,13 +46,19 @@ protected:
     std::unique_ptr<WatchedCommandServer> server_;
 };
 
-TEST_F(CommandServerTest, SecondClientIsAcceptedAndClosedAtOnceWhileOneIsHeld) {
+TEST_F(CommandServerTest, SecondClientIsTurnedAwayAfterTheGraceWhileALiveOneIsHeld) {
     auto first = ConnectAndWaitForAccept();
     server_->ActivateConnection();
 
     TestClient second(server_->port());
     ASSERT_TRUE(second.connected()) << "the system accepts the connection";
-    EXPECT_TRUE(second.WaitForClose()) << "and the server closes it at once";
+    ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == 2; }));
+    // It waits for the grace in which an end of the held client still on its
+    // way would come; the hub's watch then closes it.
+    server_->ReviewWaitingClient(GetTimeNs());
+    EXPECT_TRUE(second.StaysSilent(milliseconds(50))) << "turned away before the grace passed";
+    server_->ReviewWaitingClient(GetTimeNs() + SingleConnectionServer::kWaitingGraceNs);
+    EXPECT_TRUE(second.WaitForClose()) << "and the server closes it then";
     // The turned-away client is announced too; the hub's activation then
     // applies to the connection still held.
     EXPECT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == 2; }));
@@ -92,7 +100,7 @@ TEST_F(CommandServerTest, FramesReachTheHubInOrderHoweverTheyAreCut) {
     EXPECT_EQ(log_.EventCount(kStreamEventConnectionLost), 0);
 }
 
-TEST_F(CommandServerTest, PeerCloseIsReportedOnceAndLeavesTheConnectionInactive) {
+TEST_F(CommandServerTest, PeerCloseIsReportedOnceAndTheNextClientIsTakenWhenTheHubCloses) {
     auto client = ConnectAndWaitForAccept();
     server_->ActivateConnection();
     testing::internal::CaptureStderr();
@@ -102,16 +110,122 @@ TEST_F(CommandServerTest, PeerCloseIsReportedOnceAndLeavesTheConnectionInactive)
     ASSERT_TRUE(lost);
     EXPECT_NE(printed.find("---------------cmd: connection closed\n"), std::string::npos) << printed;
 
-    // Still held while inactive: a new client is turned away until the hub
-    // closes the old connection, then it is taken.
-    TestClient refused(server_->port());
-    EXPECT_TRUE(refused.WaitForClose());
+    // Still held while inactive, but dead: a new client is not turned away.
+    // It waits (its accept is reported, the hub's activation goes to the
+    // held connection) until the hub closes the old connection, which hands
+    // the slot over to it at once.
+    const int accepts = log_.EventCount(kStreamEventCommandConnected);
+    TestClient next(server_->port());
+    ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == accepts + 1; }));
+    EXPECT_TRUE(next.StaysSilent(milliseconds(100))) << "the waiting client was closed";
+    const uint64_t deadId = server_->HeldConnectionId();
     server_->CloseConnection();
-    auto next = ConnectAndWaitForAccept(log_.EventCount(kStreamEventCommandConnected));
+    EXPECT_EQ(log_.EventCount(kStreamEventCommandConnected), accepts + 2) << "the adopted client is reported";
+    EXPECT_NE(server_->HeldConnectionId(), 0u);
+    EXPECT_NE(server_->HeldConnectionId(), deadId);
     server_->ActivateConnection();
-    ASSERT_TRUE(next->SendAll(CommandFrame("again")));
+    ASSERT_TRUE(next.SendAll(CommandFrame("again")));
     EXPECT_TRUE(WaitUntil([&] { return log_.Texts() == std::vector<std::string>{"again"}; }));
     EXPECT_EQ(log_.EventCount(kStreamEventConnectionLost), 1);
+}
+
+// The held connection has not been activated yet (its accept is still on
+// its way to the hub) when the next client arrives. A held client whose
+// peer is already gone (closed, stopped writing, reset) does not keep the
+// newcomer out: the newcomer waits until the hub, activating the held one,
+// learns of its end and closes it. A live held client keeps the slot and the
+// newcomer is closed once the grace has passed (the hub's watch).
+TEST_F(CommandServerTest, ANewcomerWaitsBehindADeadPendingClientAndIsTurnedAwayByALiveOne) {
+    enum class Held { kClosed, kStoppedWriting, kReset, kLive };
+    const std::pair<Held, const char*> cases[] = {{Held::kClosed, "closed"},
+                                                  {Held::kStoppedWriting, "stopped writing"},
+                                                  {Held::kReset, "reset"},
+                                                  {Held::kLive, "live"}};
+    for (const auto& [held, name] : cases) {
+        SCOPED_TRACE(name);
+        const int acceptsBefore = log_.EventCount(kStreamEventCommandConnected);
+        const int lostBefore = log_.EventCount(kStreamEventConnectionLost);
+        zucam::phone::TcpStream first;
+        ASSERT_TRUE(first.connect("127.0.0.1", server_->port(), milliseconds(1000))) << first.lastError();
+        ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == acceptsBefore + 1; }));
+        if (held == Held::kClosed) first.close();
+        if (held == Held::kStoppedWriting) first.shutdownWrite();
+        if (held == Held::kReset) first.resetClose();
+
+        TestClient newcomer(server_->port());
+        ASSERT_TRUE(newcomer.connected());
+        ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == acceptsBefore + 2; }));
+        if (held == Held::kLive) {
+            server_->ActivateConnection();
+            EXPECT_TRUE(newcomer.StaysSilent(milliseconds(50)));
+            server_->ReviewWaitingClient(GetTimeNs() + SingleConnectionServer::kWaitingGraceNs);
+            EXPECT_TRUE(newcomer.WaitForClose()) << "a live client lost its slot";
+            ASSERT_TRUE(first.sendAll(CommandFrame("still mine"), milliseconds(1000)));
+            EXPECT_TRUE(WaitUntil([&] { return !log_.Texts().empty() && log_.Texts().back() == "still mine"; }));
+            server_->CloseConnection();
+            continue;
+        }
+        EXPECT_TRUE(newcomer.StaysSilent(milliseconds(50))) << "the newcomer was turned away";
+        // The hub's part: activation, the end reported, the close.
+        server_->ActivateConnection();
+        ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventConnectionLost) == lostBefore + 1; }));
+        server_->CloseConnection();
+        EXPECT_EQ(log_.EventCount(kStreamEventCommandConnected), acceptsBefore + 3);
+        server_->ActivateConnection();
+        ASSERT_TRUE(newcomer.SendAll(CommandFrame(name)));
+        EXPECT_TRUE(WaitUntil([&] { return !log_.Texts().empty() && log_.Texts().back() == name; }));
+        EXPECT_FALSE(newcomer.WaitForClose(milliseconds(50)));
+        server_->CloseConnection();
+        EXPECT_EQ(server_->HeldConnectionId(), 0u);
+    }
+}
+
+// Behind a dead held client, a waiting client that is gone itself gives way
+// to the next one; a live waiting client turns the next one away.
+TEST_F(CommandServerTest, AGoneWaitingClientGivesWayAndALiveOneKeepsItsTurn) {
+    auto dead = ConnectAndWaitForAccept();
+    dead->Close();
+    int accepts = log_.EventCount(kStreamEventCommandConnected);
+    auto connectAndWaitForReport = [&] {
+        auto client = std::make_unique<TestClient>(server_->port());
+        EXPECT_TRUE(client->connected());
+        EXPECT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == accepts + 1; }));
+        accepts = log_.EventCount(kStreamEventCommandConnected);
+        return client;
+    };
+    auto gone = connectAndWaitForReport();
+    gone->Close();
+    auto waiting = connectAndWaitForReport();   // takes the gone one's place
+    auto turnedAway = connectAndWaitForReport();  // behind a live waiting client
+    EXPECT_TRUE(turnedAway->WaitForClose());
+    // The held client is dead: the grace does not end the wait.
+    server_->ReviewWaitingClient(GetTimeNs() + SingleConnectionServer::kWaitingGraceNs);
+    EXPECT_TRUE(waiting->StaysSilent(milliseconds(50)));
+
+    server_->ActivateConnection();
+    ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventConnectionLost) == 1; }));
+    server_->CloseConnection();
+    server_->ActivateConnection();
+    ASSERT_TRUE(waiting->SendAll(CommandFrame("the waiting one")));
+    EXPECT_TRUE(WaitUntil([&] { return log_.Texts() == std::vector<std::string>{"the waiting one"}; }));
+    EXPECT_EQ(log_.EventCount(kStreamEventConnectionLost), 1);
+}
+
+// The hub's watch reads the clock, then judges the held and the waiting
+// client; a client accepted on the reactor thread in between started its
+// watch after that reading. Such a time is before its deadlines, not (by
+// unsigned wrap-around) far past them.
+TEST_F(CommandServerTest, ATimeReadBeforeAClientCameIsNotPastItsDeadlines) {
+    const uint64_t before = GetTimeNs();
+    auto held = ConnectAndWaitForAccept();
+    EXPECT_EQ(server_->OverdueReason(before), nullptr);
+    EXPECT_STREQ(server_->OverdueReason(GetTimeNs() + CommandServer::kHelloTimeoutNs), "sent no hello in time");
+
+    const uint64_t beforeWaiting = GetTimeNs();
+    TestClient waiting(server_->port());
+    ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventCommandConnected) == 2; }));
+    server_->ReviewWaitingClient(beforeWaiting);
+    EXPECT_TRUE(waiting.StaysSilent(milliseconds(50))) << "turned away by a time before it came";
 }
 
 TEST_F(CommandServerTest, BrokenFrameEndsTheConnectionAndNothingAfterItIsRead) {
@@ -250,7 +364,10 @@ TEST_F(CommandServerTest, ActivateAndCloseRacingWithAcceptsNeverDeadlock) {
         accepts = log_.EventCount(kStreamEventCommandConnected);
         Settle(milliseconds(100));
     }
-    server_->CloseConnection();
+    // A client left waiting behind the held one takes the slot at the close:
+    // close that one too.
+    for (int i = 0; i < 2 && server_->HeldConnectionId() != 0; ++i) server_->CloseConnection();
+    ASSERT_EQ(server_->HeldConnectionId(), 0u);
     auto client = ConnectAndWaitForAccept(log_.EventCount(kStreamEventCommandConnected));
     server_->ActivateConnection();
     const size_t before = log_.Texts().size();

@@ -6,23 +6,12 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include "support/bracketed_arguments.h"
+
 namespace zucam::test {
 
 namespace {
 constexpr const char kVariable[] = "ZUCAM_FAKE_ADB_DIR";
-
-QStringList SplitArguments(const QString& bracketed) {
-    // "[a][b c][]" -> a, "b c", ""
-    QStringList arguments;
-    int at = 0;
-    while (at < bracketed.size() && bracketed[at] == '[') {
-        const int end = bracketed.indexOf(']', at);
-        if (end < 0) break;
-        arguments << bracketed.mid(at + 1, end - at - 1);
-        at = end + 1;
-    }
-    return arguments;
-}
 }  // namespace
 
 FakeAdb::FakeAdb() {
@@ -93,7 +82,7 @@ std::vector<FakeAdb::Call> FakeAdb::calls() const {
         if (parts.size() >= 2 && parts[0] == "start") {
             Call call;
             call.pid = parts[1].toLongLong();
-            call.arguments = SplitArguments(line.section(' ', 2));
+            call.arguments = SplitBracketedArguments(line.section(' ', 2));
             calls.push_back(call);
         } else if (parts.size() >= 3 && parts[0] == "end") {
             const qint64 pid = parts[1].toLongLong();

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "support/bracketed_arguments.h"
+
 namespace zucam::test {
 
 namespace {
@@ -36,18 +38,6 @@ const char* const kTools[][2] = {
     {"camera", "Drivers/camera/devcon"},
     {"regsvr32", "regsvr32"},
 };
-
-QStringList SplitArguments(const QString& bracketed) {
-    QStringList arguments;
-    int at = 0;
-    while (at < bracketed.size() && bracketed[at] == '[') {
-        const int end = bracketed.indexOf(']', at);
-        if (end < 0) break;
-        arguments << bracketed.mid(at + 1, end - at - 1);
-        at = end + 1;
-    }
-    return arguments;
-}
 
 }  // namespace
 
@@ -120,7 +110,7 @@ std::vector<FakeDriverTools::Call> FakeDriverTools::calls() const {
         if (parts.size() >= 4 && parts[0] == "start") {
             Call call;
             call.tool = parts[2];
-            call.arguments = SplitArguments(line.section(' ', 3));
+            call.arguments = SplitBracketedArguments(line.section(' ', 3));
             if (!call.arguments.isEmpty()) call.program = call.arguments.takeFirst();
             calls.push_back(call);
             pids.push_back(parts[1]);

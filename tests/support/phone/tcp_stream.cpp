@@ -155,6 +155,13 @@ void TcpStream::shutdownWrite() {
 
 void TcpStream::close() { socket_.reset(); }
 
+void TcpStream::resetClose() {
+    if (!socket_.valid()) return;
+    const linger abort{1, 0};
+    (void)::setsockopt(socket_.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    socket_.reset();
+}
+
 uint16_t TcpStream::localPort() const {
     sockaddr_in address{};
     socklen_t length = sizeof address;

@@ -44,6 +44,9 @@ public:
 
     void shutdownWrite();
     void close();
+    // Closes with a reset instead of the orderly end (SO_LINGER 0): the peer
+    // sees ECONNRESET, as from a crashed or killed client.
+    void resetClose();
     uint16_t localPort() const;
     // Bytes written but not yet taken by the peer (SIOCOUTQ); -1 once the
     // connection is no longer established (closed by either side).

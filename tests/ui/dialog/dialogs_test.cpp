@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "core/system/system_info.h"
+#include "support/named_objects.h"
 #include "support/message_box_recorder.h"
 #include "ui/dialog/aboutus-dialog.h"
 #include "ui/dialog/custom-tips-dialog.h"
@@ -35,11 +36,7 @@
 
 namespace {
 
-struct NamedObject {
-    const char* name;
-    const char* className;
-    const char* text;  // the designer text, or null when not checked
-};
+using zucam::test::NamedObject;
 
 using Objects = std::vector<NamedObject>;
 
@@ -194,17 +191,7 @@ TEST(DialogObjectNames, EveryFormHasItsObjectsAndTexts) {
     for (const Form& form : Forms()) {
         std::unique_ptr<QWidget> widget(form.make());
         EXPECT_EQ(widget->objectName().toStdString(), form.name);
-        for (const NamedObject& expected : form.objects) {
-            const QObject* object = widget->findChild<QObject*>(expected.name);
-            ASSERT_NE(object, nullptr) << form.name << " lacks " << expected.name;
-            EXPECT_TRUE(object->inherits(expected.className))
-                << form.name << "." << expected.name << " is a " << object->metaObject()->className();
-            if (expected.text == nullptr) continue;
-            QString text;
-            if (auto* label = qobject_cast<const QLabel*>(object)) text = label->text();
-            if (auto* button = qobject_cast<const QAbstractButton*>(object)) text = button->text();
-            EXPECT_EQ(text.toStdString(), expected.text) << form.name << "." << expected.name;
-        }
+        zucam::test::ExpectNamedObjects(*widget, form.objects);
     }
 }
 

@@ -28,6 +28,7 @@
 #include "core/system/system_info.h"
 #include "devices/audio/audio_device_link.h"
 #include "devices/driver_install/driver_install.h"
+#include "support/named_objects.h"
 #include "support/fake_driver_tools/fake_driver_tools.h"
 #include "ui/menu-state-form.h"
 #include "core/tether/tq.h"
@@ -155,11 +156,7 @@ protected:
 
 TEST_F(SettingDialogTest, FormHasItsNamesTextsAndFrame) {
     Make();
-    const struct {
-        const char* name;
-        const char* className;
-        const char* text;  // nullptr: not checked
-    } children[] = {
+    const zucam::test::NamedObject children[] = {
         {"gridLayout", "QGridLayout", nullptr},
         {"frame_set_background", "QFrame", nullptr},
         {"verticalLayout", "QVBoxLayout", nullptr},
@@ -211,16 +208,7 @@ TEST_F(SettingDialogTest, FormHasItsNamesTextsAndFrame) {
         {"pushButton_versioncheck", "QPushButton", "升级到最新版本"},
     };
     EXPECT_EQ(dialog->objectName(), "SettingDialog");
-    for (const auto& c : children) {
-        QObject* child = dialog->findChild<QObject*>(c.name);
-        ASSERT_NE(child, nullptr) << c.name;
-        EXPECT_TRUE(child->inherits(c.className)) << c.name << " is a " << child->metaObject()->className();
-        if (c.text == nullptr) continue;
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(child)) text = label->text();
-        if (auto* button = qobject_cast<QAbstractButton*>(child)) text = button->text();
-        EXPECT_EQ(text, QString::fromUtf8(c.text)) << c.name;
-    }
+    zucam::test::ExpectNamedObjects(*dialog, children);
     for (const char* right : {"label_render_mode", "label_device_name", "label_camera_mode", "label_camera_name",
                               "label_save_dir"}) {
         EXPECT_EQ(Child<QLabel>(right)->alignment(), Qt::AlignRight | Qt::AlignVCenter) << right;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support/named_objects.h"
 #include "core/tether/tq.h"
 #include "ref_counted_object.h"
 #include "render_test_support.h"
@@ -29,25 +30,6 @@
 #include "zucam.h"
 
 namespace {
-
-struct NamedChild {
-    const char* name;
-    const char* className;
-    const char* text;  // nullptr: not checked
-};
-
-void ExpectChildren(const QWidget& dialog, const std::vector<NamedChild>& children) {
-    for (const NamedChild& c : children) {
-        QObject* const child = dialog.findChild<QObject*>(c.name);
-        ASSERT_NE(child, nullptr) << c.name;
-        EXPECT_TRUE(child->inherits(c.className)) << c.name << " is a " << child->metaObject()->className();
-        if (c.text == nullptr) continue;
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(child)) text = label->text();
-        if (auto* button = qobject_cast<QAbstractButton*>(child)) text = button->text();
-        EXPECT_EQ(text, QString::fromUtf8(c.text)) << c.name;
-    }
-}
 
 QList<QObject*> HeaderButtons(const QWidget& dialog) {
     QList<QObject*> buttons;
@@ -99,7 +81,7 @@ protected:
 TEST_F(ModifyInfoDialogTest, FormHasItsNamesTextsFrameAndSize) {
     ModifyInfoDialog dialog(nullptr);
     EXPECT_EQ(dialog.objectName(), "ModifyInfoDialog");
-    ExpectChildren(dialog, {
+    zucam::test::ExpectNamedObjects(dialog, {
                                {"verticalLayout_2", "QVBoxLayout", nullptr},
                                {"frame_border", "QFrame", nullptr},
                                {"verticalLayout_3", "QVBoxLayout", nullptr},
@@ -225,7 +207,7 @@ protected:
 
 TEST_F(FrameAdjustmentDialogTest, FormHasItsNamesTextsFrameAndRanges) {
     EXPECT_EQ(dialog->objectName(), "FrameAdjustmentDialog");
-    ExpectChildren(*dialog, {
+    zucam::test::ExpectNamedObjects(*dialog, {
                                 {"gridLayout", "QGridLayout", nullptr},
                                 {"frame_backdrop", "QFrame", nullptr},
                                 {"verticalLayout", "QVBoxLayout", nullptr},
@@ -350,7 +332,7 @@ TEST_F(AdjustmentReachesRender, CameraSourceUsesTheWrittenValuesAtTheNextFrame) 
 TEST_F(DialogTest, ModeSwitchNoticeIsAFramelessLineWithoutTheCommonFrame) {
     CameraModelDialog dialog(nullptr);
     EXPECT_EQ(dialog.objectName(), "CameraModelDialog");
-    ExpectChildren(dialog, {{"gridLayout", "QGridLayout", nullptr}, {"label", "QLabel", ""}});
+    zucam::test::ExpectNamedObjects(dialog, {{"gridLayout", "QGridLayout", nullptr}, {"label", "QLabel", ""}});
     EXPECT_EQ(dialog.size(), QSize(364, 43));
     EXPECT_EQ(dialog.windowFlags() & (Qt::Dialog | Qt::FramelessWindowHint), Qt::Dialog | Qt::FramelessWindowHint);
     EXPECT_FALSE(dialog.property("header_btns").isValid());
