@@ -459,9 +459,9 @@ void BM_WholePath(benchmark::State& state) {
                     const int id = composedSink.firstSeen[i].first;
                     for (size_t k = cursor; k < decodedSink.firstSeen.size(); ++k) {
                         if (decodedSink.firstSeen[k].first != id) continue;
-                        const Clock::time_point start{std::chrono::microseconds(composedSink.stamps[i])};
+                        const Clock::time_point composeStart{std::chrono::microseconds(composedSink.stamps[i])};
                         waits.push_back(
-                            std::chrono::duration<double, std::milli>(start - decodedSink.firstSeen[k].second).count());
+                            std::chrono::duration<double, std::milli>(composeStart - decodedSink.firstSeen[k].second).count());
                         cursor = k + 1;
                         break;
                     }
