@@ -12,6 +12,10 @@
 #include <vector>
 
 #include "scaler/video_scaler.h"
+
+extern "C" {
+#include <libavutil/buffer.h>
+}
 #include "vexo/gs_output_raw.h"
 
 class StreamVideoSink;
@@ -32,4 +36,13 @@ private:
     uint32_t scalerWidth_ = 0;
     uint32_t scalerHeight_ = 0;
     bool failureLogged_ = false;  // one log line per run of failed conversions
+    // Picture buffers of the current size, reused once every sink has let go
+    // of them (no allocation and no fresh pages per frame).
+    struct PoolDeleter {
+        void operator()(AVBufferPool* pool) const;
+    };
+    std::unique_ptr<AVBufferPool, PoolDeleter> pool_;
+    int poolLinesize_[3] = {};
+    size_t planeOffset_[3] = {};
+    size_t poolBytes_ = 0;
 };

@@ -110,6 +110,34 @@ TEST_F(OutputFrame, FailedConversionPushesNothingAndLogsOnce) {
     EXPECT_EQ(journal_.size(), 1u);
 }
 
+// Frames a sink still holds keep their pictures while the output goes on
+// (their buffers are reused only once every sink has let go of them).
+TEST_F(OutputFrame, HeldFramesKeepTheirPicturesWhileBuffersAreReused) {
+    class HoldingSink final : public StreamVideoSink {
+    public:
+        void Push(AVFrame* frame) override { held.push_back(CloneFrame(frame)); }
+        void ShowBlack() override {}
+        void SetFrame(AVFrame*) override {}
+        std::vector<AVFramePtr> held;
+    } holder;
+    GsOutputFrame output(scene_, 16, 16, kGsOutputRgba, {&holder});
+    const uint8_t greys[4][4] = {{0, 0, 0, 255}, {255, 255, 255, 255}, {128, 128, 128, 255}, {60, 60, 60, 255}};
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& grey : greys) Deliver(output, 16, 16, grey, 0);
+        // Let go of all but the last frame: their buffers come back.
+        holder.held.erase(holder.held.begin(), holder.held.end() - 1);
+    }
+    for (const auto& grey : greys) Deliver(output, 16, 16, grey, 0);
+    ASSERT_EQ(holder.held.size(), 5u);
+    const int expected[5] = {68, 16, 235, 126, 68};  // 60, then the four greys again
+    for (size_t i = 0; i < holder.held.size(); ++i) {
+        const AVFrame* frame = holder.held[i].get();
+        EXPECT_NEAR(frame->data[0][0], expected[i], 1) << i;
+        EXPECT_NEAR(frame->data[0][15 * frame->linesize[0] + 15], expected[i], 1) << i;
+        EXPECT_NEAR(frame->data[1][7 * frame->linesize[1] + 7], 128, 1) << i;
+    }
+}
+
 // The whole path: a source's picture composed by the device reaches the
 // sink with the device's time stamp.
 TEST_F(OutputFrame, ComposedFrameReachesTheSinks) {
