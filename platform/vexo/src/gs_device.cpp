@@ -17,6 +17,10 @@ std::unique_ptr<GsDevice> g_default;
 std::atomic<GsDevice*> g_defaultPointer{nullptr};
 std::atomic<int> g_maxPassThreads{8};
 
+// Bytes after a picture's last row: swscale reads a pixel past the end of
+// an odd-width row, which must stay inside the buffer.
+constexpr size_t kReadBackSlack = 64;
+
 // Below this many pixels a pass runs on the calling thread alone.
 constexpr int64_t kPixelsPerThread = 256 * 1024;
 
@@ -187,7 +191,7 @@ void GsDevice::ComposeFrame(uint64_t timestampNanos) {
         const int width = static_cast<int>(scene->width);
         const int height = static_cast<int>(scene->height);
         const size_t pixels = static_cast<size_t>(width) * height;
-        picture.resize(pixels * 4);
+        picture.resize(pixels * 4 + kReadBackSlack);
         // Opaque black background, left out when the first item covers it.
         constexpr uint8_t kBlack[4] = {0, 0, 0, 255};
         uint32_t black = 0;
@@ -207,7 +211,7 @@ void GsDevice::ComposeFrame(uint64_t timestampNanos) {
                 frame.data[0] = picture.data();
             } else {
                 std::vector<uint8_t>& buffer = output->readBackBuffer();
-                buffer.resize(static_cast<size_t>(frame.width) * frame.height * 4);
+                buffer.resize(static_cast<size_t>(frame.width) * frame.height * 4 + kReadBackSlack);
                 ScaleRgba(picture.data(), width, height, buffer.data(), static_cast<int>(frame.width),
                           static_cast<int>(frame.height));
                 frame.data[0] = buffer.data();
