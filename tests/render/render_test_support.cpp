@@ -46,7 +46,12 @@ ReadBackOutput::ReadBackOutput(GsScene* scene, uint32_t outputWidth, uint32_t ou
     : GsOutputRaw(scene, outputWidth, outputHeight, kGsOutputRgba, nullptr) {}
 
 void ReadBackOutput::OnRawFrame(const gs_raw_frame& frame) {
-    last.assign(frame.data[0], frame.data[0] + static_cast<size_t>(frame.linesize[0]) * frame.height);
+    // Packed rows, whatever the read-back's line length.
+    const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
+    last.resize(rowBytes * frame.height);
+    for (uint32_t y = 0; y < frame.height; ++y) {
+        std::memcpy(last.data() + rowBytes * y, frame.data[0] + static_cast<size_t>(frame.linesize[0]) * y, rowBytes);
+    }
     width = frame.width;
 }
 

@@ -27,6 +27,10 @@ struct ContextState {
     std::vector<int> rows;
     bool clearPending = false;  // the target is still to be filled with clearValue
     uint32_t clearValue = 0;
+    // A left-out whole-picture copy: the frame is these pixels until another
+    // draw needs the target.
+    const uint8_t* alias = nullptr;
+    int aliasStride = 0;
 };
 
 thread_local ContextState t_state;
@@ -35,6 +39,16 @@ void RunKernel(GsDevice* device, GsKernel kernel, const GsKernelPass& pass) {
     const int rows = pass.y1 - pass.y0;
     const int64_t pixels = static_cast<int64_t>(rows) * (pass.x1 - pass.x0);
     device->RunRows(rows, pixels, [kernel, &pass](int begin, int end) { kernel(pass, pass.y0 + begin, pass.y0 + end); });
+}
+
+// Copies a left-out whole-picture copy into the target, once.
+void MaterializeAlias(ContextState& s) {
+    if (s.alias == nullptr) return;
+    const size_t rowBytes = static_cast<size_t>(s.targetWidth) * 4;
+    for (int y = 0; y < s.targetHeight; ++y) {
+        std::memcpy(s.target + rowBytes * y, s.alias + static_cast<size_t>(s.aliasStride) * y, rowBytes);
+    }
+    s.alias = nullptr;
 }
 
 // Fills the target with its clear value, once.
@@ -65,6 +79,12 @@ void GsContextDefault::BeginCleared(GsDevice* device, uint8_t* target, int width
 }
 
 void GsContextDefault::SetMaxPassThreads(int threads) { GsDevice::SetMaxPassThreads(threads); }
+
+const uint8_t* GsContextDefault::FramePixels(int* stride) {
+    if (t_state.alias == nullptr) return nullptr;
+    if (stride != nullptr) *stride = t_state.aliasStride;
+    return t_state.alias;
+}
 
 void GsContextDefault::End() {
     ClearTarget(t_state);
@@ -161,13 +181,25 @@ void GsContextDefault::DrawRect(const gs_transform& transform, const gs_vec2& ta
         pass.sourceRow = s.rows.data();
         pass.identity = identity;
     }
+    const bool whole = x0 == 0 && y0 == 0 && x1 == s.targetWidth && y1 == s.targetHeight;
     if (s.clearPending) {
-        const bool whole = x0 == 0 && y0 == 0 && x1 == s.targetWidth && y1 == s.targetHeight;
         if (whole && KernelWritesWholePass(s.kernel, pass)) {
             s.clearPending = false;
+            // The first draw is the whole frame, a plain copy of a texture of
+            // the target's size: leave the copy out.
+            if (pass.identity && KernelIsPlainCopy(s.kernel) && s.texture->width() == s.targetWidth &&
+                s.texture->height() == s.targetHeight && s.targetWidth > 0) {
+                s.alias = pass.source;
+                s.aliasStride = pass.sourceStride;
+                return;
+            }
         } else {
             ClearTarget(s);
         }
+    } else if (whole && KernelWritesWholePass(s.kernel, pass)) {
+        // Overwritten entirely: an earlier left-out copy is not needed.
+        s.alias = nullptr;
     }
+    MaterializeAlias(s);
     RunKernel(s.device, s.kernel, pass);
 }

@@ -24,12 +24,13 @@ constexpr size_t kReadBackSlack = 64;
 // Below this many pixels a pass runs on the calling thread alone.
 constexpr int64_t kPixelsPerThread = 256 * 1024;
 
-// Nearest-neighbour copy of an RGBA picture into another size.
-void ScaleRgba(const uint8_t* source, int sourceWidth, int sourceHeight, uint8_t* target,
+// Nearest-neighbour copy of an RGBA picture (rows sourceStride bytes apart)
+// into another size.
+void ScaleRgba(const uint8_t* source, int sourceStride, int sourceWidth, int sourceHeight, uint8_t* target,
                int targetWidth, int targetHeight) {
     for (int y = 0; y < targetHeight; ++y) {
         const int sy = static_cast<int>(static_cast<int64_t>(y) * sourceHeight / targetHeight);
-        const uint8_t* sourceRow = source + static_cast<size_t>(sy) * sourceWidth * 4;
+        const uint8_t* sourceRow = source + static_cast<size_t>(sy) * sourceStride;
         uint8_t* targetRow = target + static_cast<size_t>(y) * targetWidth * 4;
         for (int x = 0; x < targetWidth; ++x) {
             const int sx = static_cast<int>(static_cast<int64_t>(x) * sourceWidth / targetWidth);
@@ -198,6 +199,11 @@ void GsDevice::ComposeFrame(uint64_t timestampNanos) {
         std::memcpy(&black, kBlack, 4);
         GsContextDefault::BeginCleared(this, picture.data(), width, height, black);
         for (GsItem* item : scene->items()) item->Draw();
+        // A whole-picture copy left out: the frame is the texture itself,
+        // valid until the frame ends (textures change under this lock only).
+        int frameStride = width * 4;
+        const uint8_t* framePixels = GsContextDefault::FramePixels(&frameStride);
+        if (framePixels == nullptr) framePixels = picture.data();
         GsContextDefault::End();
 
         for (GsOutputRaw* output : outputs) {
@@ -208,11 +214,12 @@ void GsDevice::ComposeFrame(uint64_t timestampNanos) {
             frame.timestamp = timestampNanos;
             frame.linesize[0] = static_cast<int32_t>(frame.width * 4);
             if (frame.width == scene->width && frame.height == scene->height) {
-                frame.data[0] = picture.data();
+                frame.data[0] = const_cast<uint8_t*>(framePixels);
+                frame.linesize[0] = frameStride;
             } else {
                 std::vector<uint8_t>& buffer = output->readBackBuffer();
                 buffer.resize(static_cast<size_t>(frame.width) * frame.height * 4 + kReadBackSlack);
-                ScaleRgba(picture.data(), width, height, buffer.data(), static_cast<int>(frame.width),
+                ScaleRgba(framePixels, frameStride, width, height, buffer.data(), static_cast<int>(frame.width),
                           static_cast<int>(frame.height));
                 frame.data[0] = buffer.data();
             }

@@ -104,3 +104,5 @@ bool KernelWritesWholePass(GsKernel kernel, const GsKernelPass& pass) {
     if (kernel == ColorCorrectionKernel) return pass.constants != nullptr && pass.constantsSize >= kColorCorrectionBytes;
     return false;
 }
+
+bool KernelIsPlainCopy(GsKernel kernel) { return kernel == RgbaKernel; }

@@ -219,3 +219,32 @@ TEST_F(VexoDrawing, SharedTextureDrawsTheCallersPixelsUntilReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+// A whole-picture plain copy is left out (the frame is the texture), but a
+// draw after it still finds that picture in the target under its own.
+TEST_F(VexoDrawing, LeftOutWholeCopyIsThereForTheNextDraw) {
+    std::vector<uint8_t> red(4 * 4 * 4);
+    for (size_t i = 0; i < red.size(); ++i) red[i] = (i % 4 == 0 || i % 4 == 3) ? 255 : 0;
+    const uint8_t blue[4] = {0, 0, 255, 255};
+    GsTexture whole(red.data(), 16, kGsTextureRgba, 4, 4, &device_);
+    GsTexture dot(blue, 4, kGsTextureRgba, 1, 1, &device_);
+    const auto picture = Compose(4, 4, [&] {
+        ASSERT_TRUE(GsContextDefault::BindShader("zuc_rgba"));
+        {
+            const GsTextureBinder binder(&whole);
+            GsContextDefault::DrawRect({{0, 0}, {4, 4}, 0}, {4, 4});
+        }
+        {
+            const GsTextureBinder binder(&dot);
+            GsContextDefault::DrawRect({{3, 3}, {1, 1}, 0}, {4, 4});
+        }
+        GsContextDefault::UnbindShader();
+    });
+    EXPECT_EQ(At(picture, 4, 0, 0), (Pixel{255, 0, 0, 255}));
+    EXPECT_EQ(At(picture, 4, 2, 3), (Pixel{255, 0, 0, 255}));
+    EXPECT_EQ(At(picture, 4, 3, 3), (Pixel{0, 0, 255, 255}));
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,8 +47,13 @@ public:
         : GsOutputRaw(scene, width, height, kGsOutputRgba, device) {}
     ~RecordingOutput() override { Stop(); }
     void OnRawFrame(const gs_raw_frame& frame) override {
-        const uint8_t* begin = frame.data[0];
-        last.assign(begin, begin + static_cast<size_t>(frame.linesize[0]) * frame.height);
+        // Packed rows, whatever the read-back's line length.
+        const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
+        last.resize(rowBytes * frame.height);
+        for (uint32_t y = 0; y < frame.height; ++y) {
+            std::memcpy(last.data() + rowBytes * y, frame.data[0] + static_cast<size_t>(frame.linesize[0]) * y,
+                        rowBytes);
+        }
         lastTimestamp = frame.timestamp;
         lastWidth = frame.width;
         stamps.push_back(frame.timestamp);

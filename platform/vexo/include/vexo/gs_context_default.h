@@ -37,5 +37,10 @@ public:
     // a program that writes every pixel (a full-picture camera source), and
     // done before any other draw or at End.
     static void BeginCleared(class GsDevice* device, uint8_t* target, int width, int height, uint32_t rgba);
+    // After a BeginCleared frame whose only draw was a plain copy of a whole
+    // texture of the target's size, that copy is left out: the texture's
+    // pixels are the frame (valid until the frame ends). Null (and the frame
+    // is in the target) otherwise. Call before End.
+    static const uint8_t* FramePixels(int* stride);
     static void End();
 };

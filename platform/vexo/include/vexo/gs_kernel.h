@@ -32,3 +32,7 @@ GsKernel FindBuiltInKernel(const std::string& name);
 // (so whatever the target held before is overwritten): with a bound texture,
 // and for the colour correction with its whole constant buffer.
 bool KernelWritesWholePass(GsKernel kernel, const GsKernelPass& pass);
+
+// True for the plain copy ("zuc_rgba"): with an identity mapping its result
+// is the source itself.
+bool KernelIsPlainCopy(GsKernel kernel);
