@@ -12,9 +12,14 @@
 #include <cstdio>
 #include <functional>
 
+#include "icon_painting.h"
+
 namespace {
 
-const QColor kTheme("#009FFF");
+using icons::Draw;
+using icons::kTheme;
+using icons::SavePng;
+using icons::Stroke;
 const QColor kThemeLight("#E5F5FF");
 const QColor kLine("#D8DEE6");
 const QColor kText("#4B5055");
@@ -23,30 +28,9 @@ const char kCjkFont[] = "WenQuanYi Micro Hei";
 
 int g_written = 0;
 
-using Draw = std::function<void(QPainter&, const QSizeF&)>;
-
 void Save(const QString& path, int width, int height, int scale, const Draw& draw, const QColor& fill = Qt::transparent) {
-    QImage image(width * scale, height * scale, QImage::Format_ARGB32_Premultiplied);
-    image.fill(fill);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.scale(scale, scale);
-    draw(painter, QSizeF(width, height));
-    painter.end();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!image.save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        std::exit(1);
-    }
+    SavePng(path, width, height, scale, draw, fill);
     ++g_written;
-}
-
-QPen Stroke(const QColor& colour, qreal width) {
-    QPen pen(colour, width);
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setJoinStyle(Qt::RoundJoin);
-    return pen;
 }
 
 void Text(QPainter& p, const QRectF& r, const QString& text, qreal px, const QColor& colour, bool bold = false,
@@ -125,22 +109,7 @@ void Caption(QPainter& p, const QSizeF& s, const QString& text) {
 
 void DialogImages(const QString& imageDir) {
     const auto image = [&](const QString& name) { return imageDir + "/" + name + ".png"; };
-    Save(image("about_appimg"), 60, 60, 2, [](QPainter& p, const QSizeF& s) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kTheme);
-        p.drawRoundedRect(QRectF(1, 1, s.width() - 2, s.height() - 2), 13, 13);
-        p.setBrush(Qt::white);
-        p.drawRoundedRect(QRectF(11, 19, 26, 22), 5, 5);
-        QPainterPath lens;
-        lens.moveTo(39, 26);
-        lens.lineTo(50, 19);
-        lens.lineTo(50, 41);
-        lens.lineTo(39, 34);
-        lens.closeSubpath();
-        p.drawPath(lens);
-        p.setBrush(kTheme);
-        p.drawEllipse(QPointF(24, 30), 5.5, 5.5);
-    });
+    Save(image("about_appimg"), 60, 60, 2, [](QPainter& p, const QSizeF& s) { icons::DrawCameraLogo(p, s.width()); });
     for (int step : {1, 2}) {
         Save(image(QString("help_step_%1").arg(step)), 22, 12, 2, [=](QPainter& p, const QSizeF& s) {
             p.setPen(Qt::NoPen);

@@ -14,9 +14,14 @@
 #include <cstdio>
 #include <functional>
 
+#include "icon_painting.h"
+
 namespace {
 
-const QColor kTheme("#009FFF");
+using icons::Draw;
+using icons::kTheme;
+using icons::SavePng;
+using icons::Stroke;
 const QColor kThemeHover("#33B4FF");
 const QColor kThemePress("#007FDF");
 const QColor kGrey("#666666");
@@ -29,32 +34,9 @@ constexpr int kScale = 2;
 QString outputDir;
 int written = 0;
 
-using Draw = std::function<void(QPainter&, const QSizeF&)>;
-
-// Draws in logical coordinates on an image of kScale times the size.
 void Save(const QString& name, int width, int height, const Draw& draw) {
-    QImage image(width * kScale, height * kScale, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.scale(kScale, kScale);
-    draw(painter, QSizeF(width, height));
-    painter.end();
-    const QString path = outputDir + "/" + name + ".png";
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!image.save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        std::exit(1);
-    }
+    SavePng(outputDir + "/" + name + ".png", width, height, kScale, draw);
     ++written;
-}
-
-QPen Stroke(const QColor& colour, qreal width) {
-    QPen pen(colour, width);
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setJoinStyle(Qt::RoundJoin);
-    return pen;
 }
 
 // ---- title bar (18 x 18) and floating buttons (27 x 27) -------------------
@@ -458,22 +440,7 @@ void Pages() {
     });
 
     // The tray and window icon (64 x 64).
-    Save("logo_zucam", 64, 64, [](QPainter& p, const QSizeF& s) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(kTheme);
-        p.drawRoundedRect(QRectF(2, 2, s.width() - 4, s.height() - 4), 14, 14);
-        p.setBrush(Qt::white);
-        p.drawRoundedRect(QRectF(12, 20, 28, 24), 5, 5);
-        QPainterPath lens;
-        lens.moveTo(42, 28);
-        lens.lineTo(53, 21);
-        lens.lineTo(53, 43);
-        lens.lineTo(42, 36);
-        lens.closeSubpath();
-        p.drawPath(lens);
-        p.setBrush(kTheme);
-        p.drawEllipse(QPointF(26, 32), 6, 6);
-    });
+    Save("logo_zucam", 64, 64, [](QPainter& p, const QSizeF& s) { icons::DrawCameraLogo(p, s.width()); });
 }
 
 

@@ -183,6 +183,16 @@ void SingleConnectionServer::StopPolling() {
     if (connection != nullptr) connection->SetEvents(0);
 }
 
+bool SingleConnectionServer::HeldConnectionHasEnded() {
+    std::lock_guard<std::mutex> lock(connectionMutex_);
+    return connection_ && HeldIsDeadLocked();
+}
+
+bool SingleConnectionServer::WaitingClientHasGone() {
+    std::lock_guard<std::mutex> lock(connectionMutex_);
+    return waiting_ && PeerIsGone(waiting_->GetFd());
+}
+
 uint64_t SingleConnectionServer::HeldConnectionId() {
     std::lock_guard<std::mutex> lock(connectionMutex_);
     return connection_ ? connectionId_ : 0;

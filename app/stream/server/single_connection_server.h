@@ -76,6 +76,11 @@ public:
     // reused), 0 when none is held. Reports to the hub carry it, so that one
     // from a connection that is gone changes nothing.
     uint64_t HeldConnectionId();
+    // Any thread. Whether the server already sees the held connection's end
+    // (given up, or its peer gone), and a waiting client's: the kernel takes
+    // a peer's close in a moment later, which tests wait for.
+    bool HeldConnectionHasEnded();
+    bool WaitingClientHasGone();
 
     // The listening port; 0 until Listen succeeded.
     uint16_t port() const { return port_; }
