@@ -33,7 +33,9 @@ constexpr int kVr = Fixed(kCScale * 0.5);
 constexpr int kVg = Fixed(kCScale * -kKg / (2.0 * (1.0 - kKr)));
 constexpr int kVb = Fixed(kCScale * -kKb / (2.0 * (1.0 - kKr)));
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Not under ThreadSanitizer: the clones are chosen by an ifunc resolver, which
+// runs before the sanitizer runtime is up and crashes the program at load.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define ZUC_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZUC_VECTOR_CLONES
