@@ -17,16 +17,6 @@ namespace {
 using Nanos = std::chrono::nanoseconds;
 constexpr Nanos kSecond = std::chrono::seconds(1);
 
-struct ManualDevice {
-    ManualDevice() {
-        auto owned = std::make_unique<GsManualClock>();
-        clock = owned.get();
-        device = std::make_unique<GsDevice>(std::move(owned));
-    }
-    GsManualClock* clock;  // owned by device
-    std::unique_ptr<GsDevice> device;
-};
-
 // Steps the clock from deadline to deadline until `until`, then ends the
 // drawing thread.
 void RunUntil(ManualDevice& d, Nanos until) {
@@ -40,11 +30,9 @@ void RunUntil(ManualDevice& d, Nanos until) {
 
 TEST(VexoPacing, ThirtyFramesPerSecondOnExactDeadlines) {
     ManualDevice d;
-    auto* scene = new Counted<GsScene>(4, 4, d.device.get());
-    RecordingOutput output(scene, 4, 4, d.device.get());
-    ASSERT_TRUE(output.Start());
-    d.device->SetFrameRate(30);
-    ASSERT_TRUE(d.device->StartThread());
+    PacedScene paced(d, 30);
+    ASSERT_TRUE(paced.started);
+    RecordingOutput& output = paced.output;
     RunUntil(d, kSecond);
     const std::vector<uint64_t>& stamps = output.stamps;
     // t = 0 and thirty more up to one second, each on k/30 s exactly.

@@ -24,33 +24,11 @@ using std::chrono::milliseconds;
 
 constexpr int64_t kPeriod = 1'000'000'000LL / 30;
 
-struct ManualDevice {
-    ManualDevice() {
-        auto owned = std::make_unique<GsManualClock>();
-        clock = owned.get();
-        device = std::make_unique<GsDevice>(std::move(owned));
-    }
-    // The drawing thread's next deadline once it is no longer `previous`
-    // (`previous` again after `patience`: the thread kept its deadline).
-    Nanos NextSleepAfter(Nanos previous, std::chrono::milliseconds patience = std::chrono::seconds(10)) {
-        const auto giveUp = std::chrono::steady_clock::now() + patience;
-        for (;;) {
-            const Nanos deadline = clock->WaitForSleeper();
-            if (deadline != previous || std::chrono::steady_clock::now() > giveUp) return deadline;
-            std::this_thread::sleep_for(milliseconds(1));
-        }
-    }
-    GsManualClock* clock;  // owned by device
-    std::unique_ptr<GsDevice> device;
-};
-
 TEST(VexoNewPicture, ComposedAtOnceWhenItsTurnHasComeElseAtAQuarterPeriod) {
     ManualDevice d;
-    auto* scene = new Counted<GsScene>(4, 4, d.device.get());
-    RecordingOutput output(scene, 4, 4, d.device.get());
-    ASSERT_TRUE(output.Start());
-    d.device->SetFrameRate(30);
-    ASSERT_TRUE(d.device->StartThread());
+    PacedScene paced(d, 30);
+    ASSERT_TRUE(paced.started);
+    RecordingOutput& output = paced.output;
 
     // Frame 0 at 0, then the cadence's next deadline.
     Nanos sleeper = d.NextSleepAfter(Nanos(-1));
@@ -85,11 +63,9 @@ TEST(VexoNewPicture, ComposedAtOnceWhenItsTurnHasComeElseAtAQuarterPeriod) {
 // time, however often pictures come.
 TEST(VexoNewPicture, PicturesFasterThanTheFrameRateAreNotComposedMoreOften) {
     ManualDevice d;
-    auto* scene = new Counted<GsScene>(4, 4, d.device.get());
-    RecordingOutput output(scene, 4, 4, d.device.get());
-    ASSERT_TRUE(output.Start());
-    d.device->SetFrameRate(30);
-    ASSERT_TRUE(d.device->StartThread());
+    PacedScene paced(d, 30);
+    ASSERT_TRUE(paced.started);
+    RecordingOutput& output = paced.output;
     Nanos sleeper = d.NextSleepAfter(Nanos(-1));
     // A picture every 5 ms for one second.
     for (int ms = 5; ms <= 1000; ms += 5) {
@@ -114,11 +90,8 @@ TEST(VexoNewPicture, PicturesFasterThanTheFrameRateAreNotComposedMoreOften) {
 TEST(VexoNewPicture, PicturesBunchedBehindASlowKeyFrameAreEachComposed) {
     constexpr int64_t kPeriod60 = 1'000'000'000LL / 60;
     ManualDevice d;
-    auto* scene = new Counted<GsScene>(4, 4, d.device.get());
-    RecordingOutput output(scene, 4, 4, d.device.get());
-    ASSERT_TRUE(output.Start());
-    d.device->SetFrameRate(60);
-    ASSERT_TRUE(d.device->StartThread());
+    PacedScene paced(d, 60);
+    ASSERT_TRUE(paced.started);
     Nanos sleeper = d.NextSleepAfter(Nanos(-1));
 
     std::vector<int64_t> arrivals;

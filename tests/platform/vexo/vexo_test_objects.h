@@ -2,12 +2,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "vexo/gs_device.h"
 #include "vexo/gs_item.h"
+#include "vexo/gs_manual_clock.h"
 #include "vexo/gs_output_raw.h"
 #include "vexo/gs_scene.h"
 
@@ -66,4 +71,38 @@ public:
     std::vector<uint64_t> stamps;  // every timestamp seen
     std::atomic<int> frames{0};
     std::function<void()> onFrame;
+};
+
+// A device on a manual clock: the test moves time from one of the drawing
+// thread's deadlines to the next.
+struct ManualDevice {
+    ManualDevice() {
+        auto owned = std::make_unique<GsManualClock>();
+        clock = owned.get();
+        device = std::make_unique<GsDevice>(std::move(owned));
+    }
+    // The drawing thread's next deadline once it is no longer `previous`
+    // (`previous` again after `patience`: the thread kept its deadline).
+    std::chrono::nanoseconds NextSleepAfter(std::chrono::nanoseconds previous,
+                                            std::chrono::milliseconds patience = std::chrono::seconds(10)) {
+        const auto giveUp = std::chrono::steady_clock::now() + patience;
+        for (;;) {
+            const std::chrono::nanoseconds deadline = clock->WaitForSleeper();
+            if (deadline != previous || std::chrono::steady_clock::now() > giveUp) return deadline;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    GsManualClock* clock;  // owned by device
+    std::unique_ptr<GsDevice> device;
+};
+
+// One 4 x 4 scene composed into a recording output by a manual device's
+// drawing thread at the given frame rate; `started` tells it runs.
+struct PacedScene {
+    PacedScene(ManualDevice& d, int framesPerSecond) : output(new Counted<GsScene>(4, 4, d.device.get()), 4, 4, d.device.get()) {
+        d.device->SetFrameRate(framesPerSecond);
+        started = output.Start() && d.device->StartThread();
+    }
+    RecordingOutput output;
+    bool started = false;
 };
