@@ -145,6 +145,13 @@ constexpr RowKernels kScalarKernels = {3, ScalarLumaAndPairSums, ScalarChromaRow
 
 #if ZUC_X86_KERNELS
 
+// How far ahead of its loads a vector luma pass asks for RGBA. The render
+// output's pictures come from memory, not from a cache: in the whole-path
+// benchmark the luma pass spent a quarter less time with this than with the
+// hardware prefetcher alone (1 KiB and 4 KiB did worse). A prefetch never
+// faults, so asking past the picture's end is harmless.
+constexpr int kPrefetchBytes = 2048;
+
 // The vector sets keep a row's sums as two arrays of word pairs, one pair per
 // chroma column: (R, B) then (G, A). That is how a pixel's 32-bit word splits
 // without a shuffle: the word and 0x00FF00FF gives R and B as 16-bit words,
@@ -234,6 +241,7 @@ void Sse2LumaAndPairSums(const uint8_t* rgba, int width, uint8_t* luma, int16_t*
     const __m128i low = _mm_set1_epi32(0x00FF00FF);
     int x = 0;
     for (; x + 16 <= width; x += 16) {
+        _mm_prefetch(reinterpret_cast<const char*>(rgba + 4 * x + kPrefetchBytes), _MM_HINT_T0);
         __m128i rbv[4], gav[4], y[4];
         for (int k = 0; k < 4; ++k) {
             const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgba + 4 * (x + 4 * k)));
@@ -329,6 +337,8 @@ ZUC_AVX2 void Avx2LumaAndPairSums(const uint8_t* rgba, int width, uint8_t* luma,
     const __m256i inOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int x = 0;
     for (; x + 32 <= width; x += 32) {
+        _mm_prefetch(reinterpret_cast<const char*>(rgba + 4 * x + kPrefetchBytes), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(rgba + 4 * x + kPrefetchBytes + 64), _MM_HINT_T0);
         __m256i rbv[4], gav[4], y[4];
         for (int k = 0; k < 4; ++k) {
             const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * (x + 8 * k)));
