@@ -327,11 +327,26 @@ ZUC_AVX2 inline __m256i PairSumsAvx2(__m256i a, __m256i b) {
     return _mm256_hadd_epi32(a, b);
 }
 
+// Pixels 0-15: their pair sums stored, their luma returned as 16-bit words
+// (pixels 0-3 8-11 | 4-7 12-15). One block at a time keeps the registers
+// from spilling.
+ZUC_AVX2 inline __m256i BlockAvx2(const uint8_t* rgba, int16_t* rb, int16_t* ga) {
+    const __m256i low = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba));
+    const __m256i p1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 32));
+    const __m256i rb0 = _mm256_and_si256(p0, low);
+    const __m256i rb1 = _mm256_and_si256(p1, low);
+    const __m256i ga0 = _mm256_srli_epi16(p0, 8);
+    const __m256i ga1 = _mm256_srli_epi16(p1, 8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rb), PairSumsAvx2(rb0, rb1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(ga), PairSumsAvx2(ga0, ga1));
+    return _mm256_packs_epi32(LumaAvx2(rb0, ga0), LumaAvx2(rb1, ga1));
+}
+
 ZUC_AVX2 void Avx2LumaAndPairSums(const uint8_t* rgba, int width, uint8_t* luma, int16_t* sums) {
     const int columns = (width + 1) / 2;
     int16_t* rb = sums;
     int16_t* ga = sums + 2 * columns;
-    const __m256i low = _mm256_set1_epi32(0x00FF00FF);
     // Packing 32-bit lanes to bytes within the halves leaves groups of four
     // pixels in the order 0 2 4 6 1 3 5 7.
     const __m256i inOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
@@ -339,36 +354,15 @@ ZUC_AVX2 void Avx2LumaAndPairSums(const uint8_t* rgba, int width, uint8_t* luma,
     for (; x + 32 <= width; x += 32) {
         _mm_prefetch(reinterpret_cast<const char*>(rgba + 4 * x + kPrefetchBytes), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(rgba + 4 * x + kPrefetchBytes + 64), _MM_HINT_T0);
-        __m256i rbv[4], gav[4], y[4];
-        for (int k = 0; k < 4; ++k) {
-            const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * (x + 8 * k)));
-            rbv[k] = _mm256_and_si256(p, low);
-            gav[k] = _mm256_srli_epi16(p, 8);
-            y[k] = LumaAvx2(rbv[k], gav[k]);
-        }
-        const __m256i bytes =
-            _mm256_packus_epi16(_mm256_packs_epi32(y[0], y[1]), _mm256_packs_epi32(y[2], y[3]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + x), _mm256_permutevar8x32_epi32(bytes, inOrder));
-        __m256i* rbOut = reinterpret_cast<__m256i*>(rb + x);
-        __m256i* gaOut = reinterpret_cast<__m256i*>(ga + x);
-        _mm256_storeu_si256(rbOut, PairSumsAvx2(rbv[0], rbv[1]));
-        _mm256_storeu_si256(rbOut + 1, PairSumsAvx2(rbv[2], rbv[3]));
-        _mm256_storeu_si256(gaOut, PairSumsAvx2(gav[0], gav[1]));
-        _mm256_storeu_si256(gaOut + 1, PairSumsAvx2(gav[2], gav[3]));
+        const __m256i words0 = BlockAvx2(rgba + 4 * x, rb + x, ga + x);
+        const __m256i words1 = BlockAvx2(rgba + 4 * x + 64, rb + x + 16, ga + x + 16);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + x),
+                            _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words0, words1), inOrder));
     }
     if (x + 16 <= width) {
-        __m256i rbv[2], gav[2], y[2];
-        for (int k = 0; k < 2; ++k) {
-            const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * (x + 8 * k)));
-            rbv[k] = _mm256_and_si256(p, low);
-            gav[k] = _mm256_srli_epi16(p, 8);
-            y[k] = LumaAvx2(rbv[k], gav[k]);
-        }
-        const __m256i words = _mm256_packs_epi32(y[0], y[1]);
+        const __m256i words = BlockAvx2(rgba + 4 * x, rb + x, ga + x);
         const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), inOrder);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x), _mm256_castsi256_si128(bytes));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rb + x), PairSumsAvx2(rbv[0], rbv[1]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ga + x), PairSumsAvx2(gav[0], gav[1]));
         x += 16;
     }
     PairLumaAndPairSumsFrom(rgba, x, width, luma, rb, ga);
