@@ -182,6 +182,12 @@ static_assert(kUr > -32768 && kUg > -32768 && kVg > -32768 && kVb > -32768, "15-
 // packs: they equal the plain loops' truncating casts.
 static_assert(8 * 510 < 32768, "weighted sums fit 16 bits");
 static_assert(((kYr + kYg + kYb) * 255 + kLumaOffset) >> kShift <= 255, "luma fits a byte unsaturated");
+// Chroma is linear in sums of 0..4080: its extremes are the offset plus 4080
+// times its positive (negative) coefficients.
+static_assert((kUb * 4080 + kChromaOffset) >> kChromaShift <= 255 && (kUr + kUg) * 4080 + kChromaOffset >= 0,
+              "U fits a byte unsaturated");
+static_assert((kVr * 4080 + kChromaOffset) >> kChromaShift <= 255 && (kVg + kVb) * 4080 + kChromaOffset >= 0,
+              "V fits a byte unsaturated");
 
 uint8_t LumaOf(uint32_t pixel) {
     const int r = static_cast<int>(pixel & 0xFF), g = static_cast<int>((pixel >> 8) & 0xFF),
