@@ -25,8 +25,8 @@ enum CameraQueueState : uint32_t {
 constexpr int kCameraQueueSlots = 3;
 
 struct CameraQueueHeader {
-    uint32_t frameCounter;  // frames begun so far; the writer bumps it before it touches a slot
-    uint32_t readyIndex;    // frameCounter after the last completed write; slot = readyIndex % 3
+    uint32_t frameCounter;  // bumped before the writer touches a slot; +3 (same slot) to announce it again
+    uint32_t readyIndex;    // frameCounter after the last completed write or announcement; slot = readyIndex % 3
     uint32_t reserved;      // always 0
     uint32_t state;         // a CameraQueueState
     uint32_t recordOffset[kCameraQueueSlots];

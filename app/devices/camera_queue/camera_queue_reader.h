@@ -6,6 +6,9 @@
 // copied while the writer may already be filling the next one; the writer
 // bumps frameCounter before it touches a slot, so a copy is whole when, after
 // it, frameCounter is fewer than three past the readyIndex that was copied.
+// (The heartbeat of an unchanged picture moves both on by three, naming the
+// same slot untouched; a copy that overlaps it is taken as overwritten, a
+// needless retry.)
 // Nothing in the header is trusted: offsets and picture sizes are checked
 // against the mapping before a byte is read. Only an object of this user
 // that no other user may write is opened, and a reader whose object shrank
