@@ -12,8 +12,13 @@
 #include <thread>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "gs_output_frame.h"
 #include "scaler/rgba_to_yuv420p.h"
+#include "scaler/rgba_to_yuv420p_kernels.h"
 #include "ref_counted_object.h"
 #include "video_sink/stream_video_sink_sw.h"
 #include "vexo/gs_context_default.h"
@@ -199,3 +204,60 @@ void BM_ConvertRgbaToYuv420p1080p(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ConvertRgbaToYuv420p1080p)->Unit(benchmark::kMillisecond);
+
+// The same with each set of row kernels: 0 the plain loops, 1 SSE2, 2 AVX2.
+void BM_ConvertRgbaToYuv420p1080pKernels(benchmark::State& state) {
+    const auto kernels = static_cast<RgbaToYuv420pKernels>(state.range(0));
+    if (!RgbaToYuv420pKernelsAvailable(kernels)) {
+        state.SkipWithError("not available on this processor");
+        return;
+    }
+    std::vector<uint8_t> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
+    uint32_t seed = 1;
+    for (uint8_t& byte : rgba) byte = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+    std::vector<uint8_t> y(static_cast<size_t>(kWidth) * kHeight);
+    std::vector<uint8_t> u(y.size() / 4);
+    std::vector<uint8_t> v(y.size() / 4);
+    uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
+    const int lines[3] = {kWidth, kWidth / 2, kWidth / 2};
+    for (auto _ : state) {
+        ConvertRgbaToYuv420pBt709RowsWith(kernels, rgba.data(), kWidth * 4, kWidth, kHeight, planes, lines, 0,
+                                          kHeight / 2);
+        benchmark::DoNotOptimize(y.data());
+    }
+}
+BENCHMARK(BM_ConvertRgbaToYuv420p1080pKernels)->DenseRange(0, 2)->ArgName("kernels")->Unit(benchmark::kMillisecond);
+
+#if defined(__x86_64__)
+// The same on a picture that is in no cache, as the render output's
+// pictures are (the whole-path benchmark's luma pass waited on memory for
+// most of its time): the picture's lines are flushed before each conversion.
+void BM_ConvertRgbaToYuv420p1080pFromMemory(benchmark::State& state) {
+    const auto kernels = static_cast<RgbaToYuv420pKernels>(state.range(0));
+    if (!RgbaToYuv420pKernelsAvailable(kernels)) {
+        state.SkipWithError("not available on this processor");
+        return;
+    }
+    std::vector<uint8_t> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
+    uint32_t seed = 1;
+    for (uint8_t& byte : rgba) byte = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+    std::vector<uint8_t> y(static_cast<size_t>(kWidth) * kHeight);
+    std::vector<uint8_t> u(y.size() / 4);
+    std::vector<uint8_t> v(y.size() / 4);
+    uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
+    const int lines[3] = {kWidth, kWidth / 2, kWidth / 2};
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (size_t i = 0; i < rgba.size(); i += 64) _mm_clflush(rgba.data() + i);
+        _mm_mfence();
+        state.ResumeTiming();
+        ConvertRgbaToYuv420pBt709RowsWith(kernels, rgba.data(), kWidth * 4, kWidth, kHeight, planes, lines, 0,
+                                          kHeight / 2);
+        benchmark::DoNotOptimize(y.data());
+    }
+}
+BENCHMARK(BM_ConvertRgbaToYuv420p1080pFromMemory)
+    ->DenseRange(0, 2)
+    ->ArgName("kernels")
+    ->Unit(benchmark::kMillisecond);
+#endif

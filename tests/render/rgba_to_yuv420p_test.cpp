@@ -5,7 +5,8 @@
 // pictures, padded lines) and pictures (noise, gradients, solid extremes,
 // and pictures that came from full- and limited-range YUV through the frame
 // provider's RGBA conversion). Also through VideoScaler, which must give the
-// same bytes whatever computes them, on one thread or on several.
+// same bytes whatever computes them, on one thread or on several. And the
+// vector row kernels (SSE2, AVX2) give the plain loops' bytes exactly.
 #include <gtest/gtest.h>
 
 extern "C" {
@@ -17,16 +18,18 @@ extern "C" {
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ffmpeg_color.h"
 #include "ffmpeg_handles.h"
 #include "scaler/rgba_to_yuv420p.h"
+#include "scaler/rgba_to_yuv420p_kernels.h"
 #include "scaler/video_scaler.h"
 
 namespace {
 
-enum class Pattern { kNoise, kGradient, kWhiteBlackColumns, kFromFullRangeYuv, kFromLimitedRangeYuv };
+enum class Pattern { kNoise, kGradient, kWhiteBlackColumns, kFromFullRangeYuv, kFromLimitedRangeYuv, kCubeCorners };
 
 struct Picture {
     int width = 0;
@@ -111,11 +114,20 @@ Picture MakePicture(int width, int height, int padding, Pattern pattern) {
                 p[1] = static_cast<uint8_t>(y * 255 / std::max(1, height - 1));
                 p[2] = static_cast<uint8_t>((x + y) * 255 / std::max(1, width + height - 2));
                 break;
+            case Pattern::kCubeCorners: {
+                // Every mix of 0 and 255 over R, G and B: in 8 x 8 blocks in
+                // the upper half (so that whole chroma footprints, and their
+                // sums, reach both ends of each channel), per pixel below.
+                const int corner = y < height / 2 ? (x / 8 + 3 * (y / 8)) % 8 : static_cast<int>(random() % 8);
+                for (int c = 0; c < 3; ++c) p[c] = ((corner >> c) & 1) != 0 ? 255 : 0;
+                break;
+            }
             default:
                 p[0] = p[1] = p[2] = ((x ^ y) & 1) != 0 ? 255 : 0;
                 break;
             }
-            p[3] = 255;
+            // Alpha is ignored: any value, for the corners.
+            p[3] = pattern == Pattern::kCubeCorners ? static_cast<uint8_t>(random() & 0xFF) : 255;
         }
     }
     return picture;
@@ -167,10 +179,11 @@ const Size kSizes[] = {{1920, 1080, 0}, {2560, 1440, 0}, {1080, 1920, 0}, {1280,
                        {854, 480, 0},   {1279, 719, 0},  {640, 361, 0},   {33, 31, 3},   {17, 9, 0},
                        {20, 7, 2},      {16, 6, 0},      {16, 10, 0},     {4, 8, 1},     {2, 8, 0},
                        {31, 2, 0},      {4, 2, 0},       {2, 2, 0},       {3, 5, 1},     {1, 1, 0}};
-const Pattern kPatterns[] = {Pattern::kNoise, Pattern::kGradient, Pattern::kWhiteBlackColumns,
-                             Pattern::kFromFullRangeYuv, Pattern::kFromLimitedRangeYuv};
-const char* const kPatternNames[] = {"noise", "gradient", "checker", "from full-range YUV",
-                                     "from limited-range YUV"};
+const Pattern kPatterns[] = {Pattern::kNoise,          Pattern::kGradient,
+                             Pattern::kWhiteBlackColumns, Pattern::kFromFullRangeYuv,
+                             Pattern::kFromLimitedRangeYuv, Pattern::kCubeCorners};
+const char* const kPatternNames[] = {"noise", "gradient", "checker", "from full-range YUV", "from limited-range YUV",
+                                     "RGB cube corners"};
 
 TEST(RgbaToYuv420p, WithinOneOfSwscaleOnEverySample) {
     for (const Size& size : kSizes) {
@@ -240,6 +253,101 @@ TEST(RgbaToYuv420p, VideoScalerGivesTheSamePicture) {
         EXPECT_LE(MaxDifference(actual, expected, size.width, size.height, &where), 1)
             << size.width << "x" << size.height << " at " << where;
     }
+}
+
+// Widths around the vector kernels' steps (16 and 32 pixels, 8 and 16
+// chroma columns) and their tails, with and without padded lines.
+const Size kVectorStepSizes[] = {{15, 9, 1},  {16, 8, 0},  {17, 12, 5}, {24, 10, 0},  {31, 10, 0},
+                                 {32, 16, 2}, {33, 11, 0}, {47, 9, 3},  {48, 14, 0},  {63, 13, 1},
+                                 {64, 8, 0},  {65, 17, 7}, {80, 12, 0}, {1918, 34, 0}, {1922, 20, 3}};
+
+// Chroma row ranges as the render device's workers split a picture: ranges
+// that start and end inside it, the first and last rows alone.
+std::vector<std::pair<int, int>> SplitRows(int chromaHeight) {
+    std::vector<int> cuts = {0, 1, chromaHeight / 3, chromaHeight / 2 + 1, chromaHeight - 1, chromaHeight};
+    for (int& cut : cuts) cut = std::clamp(cut, 0, chromaHeight);
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    std::vector<std::pair<int, int>> ranges;
+    for (size_t i = 0; i + 1 < cuts.size(); ++i) ranges.emplace_back(cuts[i], cuts[i + 1]);
+    return ranges;
+}
+
+// The first byte where two sets of planes differ, padding and the room past
+// the last line included (so writing more than the plain loops shows too).
+std::string FirstDifference(const Planes& a, const Planes& b) {
+    for (int plane = 0; plane < 3; ++plane) {
+        const auto mismatch = std::mismatch(a.data[plane].begin(), a.data[plane].end(), b.data[plane].begin());
+        if (mismatch.first != a.data[plane].end()) {
+            const auto at = static_cast<int>(mismatch.first - a.data[plane].begin());
+            return "plane " + std::to_string(plane) + " x " + std::to_string(at % a.linesize[plane]) + " y " +
+                   std::to_string(at / a.linesize[plane]) + ": " + std::to_string(*mismatch.first) + " against " +
+                   std::to_string(*mismatch.second);
+        }
+    }
+    return "";
+}
+
+// The vector kernels compute the plain loops' integers: the same bytes on
+// every size and picture, whole or split into row ranges, and so does the
+// public conversion with the set chosen for this machine.
+TEST(RgbaToYuv420p, VectorKernelsGiveThePlainLoopsBytes) {
+    std::vector<Size> sizes(std::begin(kSizes), std::end(kSizes));
+    sizes.insert(sizes.end(), std::begin(kVectorStepSizes), std::end(kVectorStepSizes));
+    const RgbaToYuv420pKernels kVectorKernels[] = {RgbaToYuv420pKernels::kSse2, RgbaToYuv420pKernels::kAvx2};
+    const char* const kKernelNames[] = {"SSE2", "AVX2"};
+    std::vector<size_t> available;
+    for (size_t k = 0; k < std::size(kVectorKernels); ++k) {
+        if (RgbaToYuv420pKernelsAvailable(kVectorKernels[k])) available.push_back(k);
+    }
+#if defined(__x86_64__)
+    ASSERT_FALSE(available.empty()) << "SSE2 is part of every x86-64 processor";
+#endif
+    for (const Size& size : sizes) {
+        const int chromaHeight = (size.height + 1) / 2;
+        for (size_t p = 0; p < std::size(kPatterns); ++p) {
+            const Picture picture = MakePicture(size.width, size.height, size.padding, kPatterns[p]);
+            const std::string what = std::to_string(size.width) + "x" + std::to_string(size.height) + " " +
+                                     kPatternNames[p];
+            Planes expected(size.width, size.height, size.padding);
+            ConvertRgbaToYuv420pBt709RowsWith(RgbaToYuv420pKernels::kScalar, picture.rgba.data(), picture.stride,
+                                              size.width, size.height, expected.pointers, expected.linesize, 0,
+                                              chromaHeight);
+            Planes chosen(size.width, size.height, size.padding);
+            ASSERT_TRUE(ConvertRgbaToYuv420pBt709(picture.rgba.data(), picture.stride, size.width, size.height,
+                                                  chosen.pointers, chosen.linesize));
+            EXPECT_EQ(FirstDifference(chosen, expected), "") << what << " with the chosen kernels";
+            for (const size_t k : available) {
+                Planes whole(size.width, size.height, size.padding);
+                ConvertRgbaToYuv420pBt709RowsWith(kVectorKernels[k], picture.rgba.data(), picture.stride,
+                                                  size.width, size.height, whole.pointers, whole.linesize, 0,
+                                                  chromaHeight);
+                EXPECT_EQ(FirstDifference(whole, expected), "") << what << " " << kKernelNames[k];
+                Planes split(size.width, size.height, size.padding);
+                for (const auto& [begin, end] : SplitRows(chromaHeight)) {
+                    ConvertRgbaToYuv420pBt709RowsWith(kVectorKernels[k], picture.rgba.data(), picture.stride,
+                                                      size.width, size.height, split.pointers, split.linesize, begin,
+                                                      end);
+                }
+                EXPECT_EQ(FirstDifference(split, expected), "") << what << " " << kKernelNames[k] << " in row ranges";
+            }
+        }
+    }
+}
+
+// The conversion runs the fastest set this processor has.
+TEST(RgbaToYuv420p, ChoosesTheFastestKernelsOfTheProcessor) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    EXPECT_EQ(RgbaToYuv420pBestKernels(), avx2 ? RgbaToYuv420pKernels::kAvx2 : RgbaToYuv420pKernels::kSse2);
+    EXPECT_EQ(RgbaToYuv420pKernelsAvailable(RgbaToYuv420pKernels::kAvx2), avx2);
+    EXPECT_TRUE(RgbaToYuv420pKernelsAvailable(RgbaToYuv420pKernels::kSse2));
+#else
+    EXPECT_EQ(RgbaToYuv420pBestKernels(), RgbaToYuv420pKernels::kScalar);
+    EXPECT_FALSE(RgbaToYuv420pKernelsAvailable(RgbaToYuv420pKernels::kAvx2));
+#endif
+    EXPECT_TRUE(RgbaToYuv420pKernelsAvailable(RgbaToYuv420pKernels::kScalar));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Full-range RGBA to BT.709 limited-range YUV420P without swscale, in plain
-// C++ that the compiler vectorises. The result is swscale's (bilinear flag)
+// Full-range RGBA to BT.709 limited-range YUV420P without swscale, with SSE2
+// or AVX2 row kernels chosen at run time (plain C++ elsewhere; every set gives
+// the same bytes). The result is swscale's (bilinear flag)
 // within one step: luma from each pixel; chroma from each pair of columns,
 // filtered over four rows with weights 1, 3, 3, 1 (edges repeated).
 #pragma once
