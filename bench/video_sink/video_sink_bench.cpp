@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "ffmpeg_handles.h"
+#include "video_sink/rgba_conversion.h"
 #include "video_sink/stream_video_sink_sw_impl.h"
+#include "video_sink/yuv420p_to_rgba.h"
 
 namespace {
 
@@ -51,6 +53,101 @@ void BM_SoftwareSinkPush1080p(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
 }
 BENCHMARK(BM_SoftwareSinkPush1080p)->Unit(benchmark::kMillisecond);
+
+// The same, with the reader holding each picture until it takes the next, as
+// the render device's texture does: the sink cannot write into an image a
+// reader still holds.
+void BM_SoftwareSinkPush1080pHeld(benchmark::State& state) {
+    const AVFramePtr picture = MakePicture();
+    if (!picture) {
+        state.SkipWithError("no frame");
+        return;
+    }
+    const auto sink = StreamVideoSinkSwImpl::Create();
+    sink->enabled = true;
+    QImage held;
+    for (auto _ : state) {
+        sink->Push(picture.get());
+        held = sink->GetImage();
+        benchmark::DoNotOptimize(held.constBits());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+}
+BENCHMARK(BM_SoftwareSinkPush1080pHeld)->Unit(benchmark::kMillisecond);
+
+// swscale alone into a fresh image every time (what a sink whose images are
+// all held does), and into a ring of four reused images.
+void BM_SwscaleFreshImage1080p(benchmark::State& state) {
+    const AVFramePtr picture = MakePicture();
+    RgbaContext built = picture ? CreateRgbaContext(*picture) : RgbaContext{};
+    if (!built.context) {
+        state.SkipWithError("no context");
+        return;
+    }
+    for (auto _ : state) {
+        QImage image = AllocateRgbaImage(kWidth, kHeight);
+        benchmark::DoNotOptimize(ScaleToRgba(built.context.get(), *picture, &image));
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+}
+BENCHMARK(BM_SwscaleFreshImage1080p)->Unit(benchmark::kMillisecond);
+
+void BM_SwscaleImageRing1080p(benchmark::State& state) {
+    const AVFramePtr picture = MakePicture();
+    RgbaContext built = picture ? CreateRgbaContext(*picture) : RgbaContext{};
+    if (!built.context) {
+        state.SkipWithError("no context");
+        return;
+    }
+    std::vector<QImage> ring;
+    for (int i = 0; i < 4; ++i) ring.push_back(AllocateRgbaImage(kWidth, kHeight));
+    size_t next = 0;
+    for (auto _ : state) {
+        QImage& image = ring[next];
+        next = (next + 1) % ring.size();
+        benchmark::DoNotOptimize(ScaleToRgba(built.context.get(), *picture, &image));
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+}
+BENCHMARK(BM_SwscaleImageRing1080p)->Unit(benchmark::kMillisecond);
+
+// Our own converter (swscale's arithmetic) into the same ring, by
+// instruction set (0 scalar, 1 SSE2, 2 AVX2) and stores (0 cached, 1
+// streaming).
+void BM_OwnConverterImageRing1080p(benchmark::State& state) {
+    const AVFramePtr picture = MakePicture();
+    if (!picture) {
+        state.SkipWithError("no frame");
+        return;
+    }
+    const auto isa = static_cast<RgbaIsa>(state.range(0));
+    const RgbaStores stores = state.range(1) != 0 ? RgbaStores::kStreaming : RgbaStores::kCached;
+    const Yuv420pToRgbaTable table = MakeYuv420pToRgbaTable(SwsCoefficientsOf(*picture), SwsRangeOf(*picture));
+    std::vector<QImage> ring;
+    for (int i = 0; i < 4; ++i) ring.push_back(AllocateRgbaImage(kWidth, kHeight));
+    size_t next = 0;
+    for (auto _ : state) {
+        QImage& image = ring[next];
+        next = (next + 1) % ring.size();
+        if (!ConvertYuv420pToRgbaWith(isa, table, *picture, image.bits(), static_cast<int>(image.bytesPerLine()),
+                                      stores)) {
+            state.SkipWithError("instruction set missing");
+            return;
+        }
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+}
+BENCHMARK(BM_OwnConverterImageRing1080p)
+    ->ArgNames({"isa", "stream"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({2, 0})
+    ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_MemcpyRgba1080p(benchmark::State& state) {
     std::vector<uint8_t> source(kRgbaBytes, 0x5A);

@@ -1,6 +1,7 @@
 #include "video_sink/rgba_conversion.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 
 extern "C" {
@@ -13,6 +14,11 @@ constexpr int64_t kFastBilinear = SWS_FAST_BILINEAR;
 constexpr int kLineAlignment = 64;        // one 16-pixel RGBA block
 
 void FreeImageBuffer(void* buffer) { av_free(buffer); }
+
+RgbaStores DirectStores() {
+    static const bool stream = std::getenv("ZUCAM_RGBA_STREAM") != nullptr;
+    return stream ? RgbaStores::kStreaming : RgbaStores::kCached;
+}
 }  // namespace
 
 RgbaContext CreateRgbaContext(const AVFrame& frame) {
@@ -37,6 +43,8 @@ RgbaContext CreateRgbaContext(const AVFrame& frame) {
     if (!SetSwsColor(context, SwsCoefficientsOf(frame), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
                      kSwsFullRange)) {
         result.colourDetailsRefused = true;
+    } else if (Yuv420pFastPathApplies(frame)) {
+        result.direct = MakeYuv420pToRgbaTable(SwsCoefficientsOf(frame), sourceRange);
     }
     return result;
 }
@@ -59,3 +67,11 @@ int ScaleToRgba(SwsContext* context, const AVFrame& frame, QImage* image) {
     return sws_scale(context, frame.data, frame.linesize, 0, frame.height, destination, destinationStrides);
 }
 
+
+int ConvertToRgba(SwsContext* context, const std::optional<Yuv420pToRgbaTable>& direct, const AVFrame& frame,
+                  QImage* image) {
+    if (!direct) return ScaleToRgba(context, frame, image);
+    if (image->width() != frame.width || image->height() != frame.height) return -1;
+    ConvertYuv420pToRgba(*direct, frame, image->bits(), static_cast<int>(image->bytesPerLine()), DirectStores());
+    return frame.height;
+}
