@@ -1,7 +1,6 @@
 #include "video_sink/rgba_conversion.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 
 extern "C" {
@@ -14,11 +13,6 @@ constexpr int64_t kFastBilinear = SWS_FAST_BILINEAR;
 constexpr int kLineAlignment = 64;        // one 16-pixel RGBA block
 
 void FreeImageBuffer(void* buffer) { av_free(buffer); }
-
-RgbaStores DirectStores() {
-    static const bool stream = std::getenv("ZUCAM_RGBA_STREAM") != nullptr;
-    return stream ? RgbaStores::kStreaming : RgbaStores::kCached;
-}
 }  // namespace
 
 RgbaContext CreateRgbaContext(const AVFrame& frame) {
@@ -67,11 +61,10 @@ int ScaleToRgba(SwsContext* context, const AVFrame& frame, QImage* image) {
     return sws_scale(context, frame.data, frame.linesize, 0, frame.height, destination, destinationStrides);
 }
 
-
 int ConvertToRgba(SwsContext* context, const std::optional<Yuv420pToRgbaTable>& direct, const AVFrame& frame,
-                  QImage* image) {
+                  QImage* image, RgbaStores stores) {
     if (!direct) return ScaleToRgba(context, frame, image);
     if (image->width() != frame.width || image->height() != frame.height) return -1;
-    ConvertYuv420pToRgba(*direct, frame, image->bits(), static_cast<int>(image->bytesPerLine()), DirectStores());
+    ConvertYuv420pToRgba(*direct, frame, image->bits(), static_cast<int>(image->bytesPerLine()), stores);
     return frame.height;
 }

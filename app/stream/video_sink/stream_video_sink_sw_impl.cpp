@@ -91,7 +91,8 @@ void StreamVideoSinkSwImpl::Convert(const AVFrame& frame) {
             return;
         }
     }
-    const int result = ConvertToRgba(context_.get(), directTable_, frame, &workImage_);
+    // The picture goes to the reader's thread: streaming stores.
+    const int result = ConvertToRgba(context_.get(), directTable_, frame, &workImage_, RgbaStores::kStreaming);
     if (result <= 0) {
         LOG_W("render sw: sws_scale failed: %d", result);
         return;
