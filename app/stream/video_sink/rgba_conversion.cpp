@@ -63,7 +63,10 @@ int ScaleToRgba(SwsContext* context, const AVFrame& frame, QImage* image) {
 
 int ConvertToRgba(SwsContext* context, const std::optional<Yuv420pToRgbaTable>& direct, const AVFrame& frame,
                   QImage* image, RgbaStores stores) {
-    if (!direct) return ScaleToRgba(context, frame, image);
+    // A frame without its planes is swscale's to refuse.
+    if (!direct || frame.data[0] == nullptr || frame.data[1] == nullptr || frame.data[2] == nullptr) {
+        return ScaleToRgba(context, frame, image);
+    }
     if (image->width() != frame.width || image->height() != frame.height) return -1;
     ConvertYuv420pToRgba(*direct, frame, image->bits(), static_cast<int>(image->bytesPerLine()), stores);
     return frame.height;
