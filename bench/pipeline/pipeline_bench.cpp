@@ -492,6 +492,30 @@ void BM_WholePath(benchmark::State& state) {
             state.counters["composed_p50_ms"] = Percentile(composedLatencies, 0.50);
             state.counters["composed_p99_ms"] = Percentile(composedLatencies, 0.99);
             state.counters["published"] = static_cast<double>(latencies.size()) / total;
+            // Of the pictures, those the render output composed (a shortfall
+            // here is a picture replaced before its turn, one in "published"
+            // alone a picture the queue's reader missed).
+            state.counters["composed_pictures"] = static_cast<double>(composedLatencies.size()) / total;
+            if (std::getenv("ZUCAM_BENCH_MISSED") != nullptr) {
+                for (int i = 0; i < total; ++i) {
+                    if (!wasSeen[static_cast<size_t>(i)]) std::fprintf(stderr, "never published: picture %d\n", i);
+                }
+                std::fprintf(stderr, "decoded %zu pictures (first id %d, last %d), composed %zu (first %d, last %d)\n",
+                             decodedSink.firstSeen.size(), decodedSink.firstSeen.empty() ? -1 : decodedSink.firstSeen.front().first,
+                             decodedSink.firstSeen.empty() ? -1 : decodedSink.firstSeen.back().first, composedSink.firstSeen.size(),
+                             composedSink.firstSeen.empty() ? -1 : composedSink.firstSeen.front().first,
+                             composedSink.firstSeen.empty() ? -1 : composedSink.firstSeen.back().first);
+                std::vector<char> composedIds(stream.units.size() + 1, 0);
+                for (const auto& entry : composedSink.firstSeen) {
+                    if (entry.first >= 0 && static_cast<size_t>(entry.first) < composedIds.size()) composedIds[static_cast<size_t>(entry.first)] = 1;
+                }
+                for (const auto& entry : decodedSink.firstSeen) {
+                    if (entry.first >= 0 && static_cast<size_t>(entry.first) < composedIds.size() && !composedIds[static_cast<size_t>(entry.first)]) {
+                        std::fprintf(stderr, "never composed: id %d decoded at %.1f ms\n", entry.first,
+                                     std::chrono::duration<double, std::milli>(entry.second - start).count());
+                    }
+                }
+            }
             state.counters["changes"] = static_cast<double>(changes) / total;
             state.counters["decoded"] = static_cast<double>(decoded.count.load()) / total;
             state.counters["composed"] = static_cast<double>(composed) / elapsed;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
@@ -155,6 +156,7 @@ CameraQueueHeader* SharedMemoryCameraQueue::header() const {
 }
 
 void SharedMemoryCameraQueue::Initialise() {
+    lastFrameHeld_ = false;
     CameraQueueHeader* const shared = header();
     // A reader of a taken-over object stops at "fresh" before anything else moves.
     CameraQueueStoreRelease(&shared->state, kCameraQueueFresh);
@@ -198,6 +200,7 @@ void SharedMemoryCameraQueue::WriteFrame(const uint8_t* const planes[3], const i
                                             static_cast<uint32_t>(std::max(lineV, 0)))
                    : 0;
     if (!linesValid || extent > layout_.capacity) {
+        lastFrameHeld_ = false;
         if (framesRefused_++ == 0) {
             LOG_W("camera queue refuses a %dx%d frame (lines %d %d %d): %llu bytes, slot holds %u", width, height,
                   lineY, lineU, lineV, static_cast<unsigned long long>(extent), layout_.capacity);
@@ -238,6 +241,21 @@ void SharedMemoryCameraQueue::WriteFrame(const uint8_t* const planes[3], const i
 
     CameraQueueStoreRelease(&shared->readyIndex, counter);
     CameraQueueStoreRelease(&shared->state, kCameraQueuePublished);
+    lastFrameHeld_ = true;
+}
+
+bool SharedMemoryCameraQueue::RepublishLastFrame() {
+    if (!lastFrameHeld_ || !StillMapped()) return false;
+    CameraQueueHeader* const shared = header();
+    if (CameraQueueLoadRelaxed(&shared->state) != kCameraQueuePublished) return false;
+    const uint32_t counter = CameraQueueLoadRelaxed(&shared->frameCounter);
+    if (counter > UINT32_MAX - kCameraQueueSlots) return false;
+    // A reader still copying the slot sees the counter three on and takes
+    // its copy as overwritten: a needless retry, never a torn picture.
+    const uint32_t next = counter + kCameraQueueSlots;
+    CameraQueueStoreRelaxed(&shared->frameCounter, next);
+    CameraQueueStoreRelease(&shared->readyIndex, next);
+    return true;
 }
 
 void SharedMemoryCameraQueue::SetState(const uint32_t state) {

@@ -53,6 +53,12 @@ public:
     // A frame of zero size, with a negative line, or whose packed planes do
     // not fit the slot capacity is refused (logged the first time).
     void WriteFrame(const uint8_t* const planes[3], const int strides[3], int width, int height) override;
+    // Announces the last written slot again: the counter and the ready index
+    // move on by three, which names the same slot, and no byte of the
+    // picture is copied. False (nothing changed) before a first write, after
+    // a refused one, once stopped, or where the counter would wrap (2^32 is
+    // no multiple of three).
+    bool RepublishLastFrame() override;
     // Publishes state (a CameraQueueState) with a release store.
     void SetState(uint32_t state);
     // state = stopped, then unmaps and unlinks the name, which lets go of the
@@ -75,4 +81,5 @@ private:
     const CameraQueueLayout layout_;
     std::unique_ptr<SharedMemoryMapping> mapping_;  // null once closed
     uint32_t framesRefused_ = 0;                    // writer thread only
+    bool lastFrameHeld_ = false;  // the slot of readyIndex holds the last WriteFrame's picture; writer thread only
 };

@@ -30,6 +30,11 @@ void StreamRenderDeviceImpl::WriteTo(CameraQueue* queue) {
     if (queue == nullptr) return;
     const std::shared_ptr<const AVFrame> picture = latest_.Load();
     if (!picture || picture->width < 1 || picture->height < 1) return;
+    // The same picture again (the heartbeat) is announced, not copied,
+    // wherever the queue still holds it.
+    if (picture == lastWritten_ && queue == lastQueue_ && queue->RepublishLastFrame()) return;
     // The picture is shared read-only with the slot; the write runs unlocked.
     queue->WriteFrame(picture->data, picture->linesize, picture->width, picture->height);
+    lastWritten_ = picture;
+    lastQueue_ = queue;
 }

@@ -34,4 +34,8 @@ private:
 
     LatestFrameSlot latest_;  // kept until replaced: every WriteTo re-uses it
     std::atomic<bool> rejectionLogged_{false};
+    // What the last WriteTo wrote where; touched only by WriteTo's thread
+    // (the queue writer's).
+    std::shared_ptr<const AVFrame> lastWritten_;
+    const CameraQueue* lastQueue_ = nullptr;
 };

@@ -236,14 +236,20 @@ void GsDevice::RequestFrame() {
 }
 
 // Two kinds of frames. A new source picture (RequestFrame) is composed at
-// once, but never sooner than half a period after the last frame, and never
-// more than eight pictures in eight periods (less an eighth of a period, so
+// once, but never sooner than a quarter period after the last frame, and
+// never more than eight pictures in eight periods (less an eighth of a period, so
 // that a little jitter of the source does not hold pictures back). Only the
 // pictures really composed count: a late one never leaves a debt that would
 // hold back the ones after it. Without new pictures frames keep coming on
 // absolute deadlines at the frame rate (the cadence that readers see); the
 // first one after a new picture waits half a period more, so that a picture
 // that is a little late does not find its slot taken.
+//
+// Why a quarter: the source keeps only its newest picture. A key frame can
+// hold the decoder up for a period, and the pictures queued behind it then
+// come a few milliseconds apart; held half a period apart, one of them
+// would be replaced before its turn. A quarter still leaves a queue reader
+// two writes, a half period, to copy a slot before it is written again.
 void GsDevice::RunThread() {
     using Nanos = GsClock::Nanos;
     const Nanos start = clock_->Now();
@@ -260,10 +266,10 @@ void GsDevice::RunThread() {
     bool pending = false;          // a new picture waits for its turn
     for (;;) {
         const Nanos period(1'000'000'000LL / rate);
-        const Nanos half = period / 2;
+        const Nanos spacing = period / 4;
         const Nanos deadline = anchor + Nanos(index * 1'000'000'000LL / rate);
         const Nanos pictureTurn =
-            std::max(lastFrame + half, recent[oldest] + kWindow * period - period / kWindow);
+            std::max(lastFrame + spacing, recent[oldest] + kWindow * period - period / kWindow);
         const Nanos wakeAt = pending ? std::min(pictureTurn, deadline) : deadline;
         if (!clock_->SleepUntil(wakeAt)) return;
         if (pictureArrived_.exchange(false)) pending = true;

@@ -25,6 +25,7 @@ extern "C" {
 namespace {
 
 constexpr size_t kFrameCounter = 0;
+constexpr size_t kReadyIndex = 4;
 constexpr size_t kState = 12;
 
 // Generous: the writer needs 20 ms a frame, sanitizer builds under load more.
@@ -76,6 +77,7 @@ protected:
         ASSERT_TRUE(reader_);
     }
     uint32_t Counter() const { return view_->Word(kFrameCounter); }
+    uint32_t ReadyIndex() const { return view_->Word(kReadyIndex); }
     uint32_t State() const { return view_->Word(kState); }
     // Waits until the queue holds a frame whose first Y byte is y.
     bool WaitForPicture(const uint8_t y, const uint8_t u) {
@@ -186,15 +188,31 @@ TEST_F(CameraRawWriterTest, HeartbeatEveryPeriodWithAStalledSource) {
     writer_->EnableOutput();
     Push(200, 90);
     ASSERT_TRUE(WaitForPicture(200, 90));
-    const uint32_t first = Counter();
+    // Publications as readers see them: changes of the ready index, watched
+    // far more often than once a period.
+    uint32_t readyIndex = ReadyIndex();
+    int publications = 0;
     const auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(25 * CameraRawWriter::kPeriodMs));
-    const uint32_t writes = Counter() - first;
+    const auto end = start + std::chrono::milliseconds(25 * CameraRawWriter::kPeriodMs);
+    while (std::chrono::steady_clock::now() < end) {
+        const uint32_t now = ReadyIndex();
+        if (now != readyIndex) ++publications;
+        readyIndex = now;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
     const double periods = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
                            CameraRawWriter::kPeriodMs;
-    EXPECT_LE(writes, periods + 1);
-    EXPECT_GE(writes, periods * 0.6);
+    EXPECT_LE(publications, periods + 1);
+    EXPECT_GE(publications, periods * 0.6);
     EXPECT_TRUE(WaitForPicture(200, 90));
+    // The unchanged picture is announced again, not copied again: after the
+    // first write it stays in its one slot.
+    const uint32_t slot = ReadyIndex() % 3;
+    for (int beat = 0; beat < 5; ++beat) {
+        const uint32_t before = ReadyIndex();
+        ASSERT_TRUE(WaitFor([&] { return ReadyIndex() != before; }));
+        EXPECT_EQ(ReadyIndex() % 3, slot);
+    }
 }
 
 TEST_F(CameraRawWriterTest, DestructionClosesTheQueue) {

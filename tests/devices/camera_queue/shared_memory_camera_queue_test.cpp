@@ -110,6 +110,72 @@ TEST_F(SharedMemoryCameraQueueTest, FramesGoToSlotCounterModThree) {
     EXPECT_EQ(view->Word(records[0]), 24u);
 }
 
+// The heartbeat of an unchanged picture: the ready index moves on to a
+// number of the same slot, and nothing of the picture is written again.
+TEST_F(SharedMemoryCameraQueueTest, RepublishAnnouncesTheSameSlotWithoutCopying) {
+    const auto queue = MakeWriter();
+    ASSERT_TRUE(queue);
+    const auto view = RawQueueView::Open(name_.name());
+    ASSERT_TRUE(view);
+    EXPECT_FALSE(queue->RepublishLastFrame()) << "nothing written yet";
+    EXPECT_EQ(view->Word(kReadyIndex), 0u);
+    EXPECT_EQ(view->Word(kState), 0u);
+
+    TestPicture picture(64, 48);
+    picture.FillPattern(7);
+    Write(*queue, picture);
+    const size_t data = 5529760;  // slot 1
+    const std::vector<uint8_t> slot(view->bytes() + 5529728, view->bytes() + data + 64 * 48 * 3 / 2);
+    for (uint32_t beat = 1; beat <= 3; ++beat) {
+        ASSERT_TRUE(queue->RepublishLastFrame());
+        EXPECT_EQ(view->Word(kFrameCounter), 1 + 3 * beat);
+        EXPECT_EQ(view->Word(kReadyIndex), 1 + 3 * beat);
+        EXPECT_EQ(view->Word(kReadyIndex) % 3, 1u);
+    }
+    EXPECT_EQ(std::vector<uint8_t>(view->bytes() + 5529728, view->bytes() + data + 64 * 48 * 3 / 2), slot);
+    // The next picture goes to the next slot, leaving the announced one whole.
+    TestPicture next(32, 16);
+    next.FillPattern(8);
+    Write(*queue, next);
+    EXPECT_EQ(view->Word(kReadyIndex), 11u);
+    EXPECT_EQ(view->Word(11059392), 32u);  // slot 2's record
+    EXPECT_EQ(std::memcmp(view->bytes() + data, picture.planes()[0], 64), 0);
+}
+
+TEST_F(SharedMemoryCameraQueueTest, RepublishRefusesWhereOnlyAWriteWouldBeRight) {
+    const auto queue = MakeWriter();
+    ASSERT_TRUE(queue);
+    TestPicture picture(16, 8);
+    picture.FillPattern(2);
+
+    // After a refused frame the announced slot is not that frame's picture.
+    Write(*queue, picture);
+    std::vector<uint8_t> tiny(16, 1);
+    const uint8_t* tinyPlanes[3] = {tiny.data(), tiny.data(), tiny.data()};
+    const int wide[3] = {4096, 2048, 2048};
+    queue->WriteFrame(tinyPlanes, wide, 4096, 4096);
+    EXPECT_FALSE(queue->RepublishLastFrame());
+
+    // Once stopped, only a real write publishes again.
+    Write(*queue, picture);
+    queue->SetState(kCameraQueueStopped);
+    EXPECT_FALSE(queue->RepublishLastFrame());
+
+    // Where the counter would wrap, three on is another slot.
+    Write(*queue, picture);
+    // Another program of this user may write the header: a writable view.
+    const auto view = RawQueueView::Create(name_.name(), static_cast<size_t>(queue->layout().totalBytes));
+    ASSERT_TRUE(view);
+    view->SetWord(kFrameCounter, UINT32_MAX - 2);
+    view->SetWord(kReadyIndex, UINT32_MAX - 2);
+    EXPECT_FALSE(queue->RepublishLastFrame());
+    EXPECT_EQ(view->Word(kReadyIndex), UINT32_MAX - 2);
+    view->SetWord(kFrameCounter, UINT32_MAX - 3);
+    view->SetWord(kReadyIndex, UINT32_MAX - 3);
+    EXPECT_TRUE(queue->RepublishLastFrame());
+    EXPECT_EQ(view->Word(kReadyIndex), UINT32_MAX);
+}
+
 TEST_F(SharedMemoryCameraQueueTest, HeightOneWritesOnlyTheYRow) {
     const auto queue = MakeWriter();
     ASSERT_TRUE(queue);

@@ -1,6 +1,7 @@
 // The device's two kinds of frames on a manual clock: a new source picture
-// (RequestFrame) composed at once when its turn has come, held back to half
-// a period after the last frame when it comes too soon, the cadence taken up
+// (RequestFrame) composed at once when its turn has come, held back to a
+// quarter period after the last frame when it comes too soon, pictures
+// bunched behind a slow key frame each composed, the cadence taken up
 // again a period and a half after the last picture; and the row workers
 // that every pass runs on.
 #include <gtest/gtest.h>
@@ -29,9 +30,10 @@ struct ManualDevice {
         clock = owned.get();
         device = std::make_unique<GsDevice>(std::move(owned));
     }
-    // The drawing thread's next deadline once it is no longer `previous`.
-    Nanos NextSleepAfter(Nanos previous) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    // The drawing thread's next deadline once it is no longer `previous`
+    // (`previous` again after `patience`: the thread kept its deadline).
+    Nanos NextSleepAfter(Nanos previous, std::chrono::milliseconds patience = std::chrono::seconds(10)) {
+        const auto giveUp = std::chrono::steady_clock::now() + patience;
         for (;;) {
             const Nanos deadline = clock->WaitForSleeper();
             if (deadline != previous || std::chrono::steady_clock::now() > giveUp) return deadline;
@@ -42,7 +44,7 @@ struct ManualDevice {
     std::unique_ptr<GsDevice> device;
 };
 
-TEST(VexoNewPicture, ComposedAtOnceWhenItsTurnHasComeElseAtHalfAPeriod) {
+TEST(VexoNewPicture, ComposedAtOnceWhenItsTurnHasComeElseAtAQuarterPeriod) {
     ManualDevice d;
     auto* scene = new Counted<GsScene>(4, 4, d.device.get());
     RecordingOutput output(scene, 4, 4, d.device.get());
@@ -53,11 +55,11 @@ TEST(VexoNewPicture, ComposedAtOnceWhenItsTurnHasComeElseAtHalfAPeriod) {
     // Frame 0 at 0, then the cadence's next deadline.
     Nanos sleeper = d.NextSleepAfter(Nanos(-1));
     ASSERT_EQ(sleeper.count(), kPeriod);
-    // A picture 10 ms after the last frame waits until half a period.
-    d.clock->AdvanceTo(milliseconds(10));
+    // A picture 5 ms after the last frame waits until a quarter period.
+    d.clock->AdvanceTo(milliseconds(5));
     d.device->RequestFrame();
     sleeper = d.NextSleepAfter(sleeper);
-    EXPECT_EQ(sleeper.count(), kPeriod / 2);
+    EXPECT_EQ(sleeper.count(), kPeriod / 4);
     d.clock->AdvanceTo(milliseconds(20));
     // Composed at 20 ms; without another picture the cadence goes on a
     // period and a half later.
@@ -97,13 +99,54 @@ TEST(VexoNewPicture, PicturesFasterThanTheFrameRateAreNotComposedMoreOften) {
     }
     d.device->StopThread();
     // Frame 0 and at most thirty more in one second, none closer together
-    // than half a period.
+    // than a quarter period.
     EXPECT_LE(output.stamps.size(), 32u);
     // (How many exactly depends on when the drawing thread sees each step.)
     EXPECT_GE(output.stamps.size(), 20u);
     for (size_t i = 1; i < output.stamps.size(); ++i) {
-        EXPECT_GE(output.stamps[i] - output.stamps[i - 1], static_cast<uint64_t>(kPeriod / 2)) << i;
+        EXPECT_GE(output.stamps[i] - output.stamps[i - 1], static_cast<uint64_t>(kPeriod / 4)) << i;
     }
+}
+
+// At 60 frames per second a key frame holds the decoder up for a period; the
+// three pictures queued behind it come 4.5 ms apart. Each is composed before
+// the next one replaces it, and the pictures on time after them too.
+TEST(VexoNewPicture, PicturesBunchedBehindASlowKeyFrameAreEachComposed) {
+    constexpr int64_t kPeriod60 = 1'000'000'000LL / 60;
+    ManualDevice d;
+    auto* scene = new Counted<GsScene>(4, 4, d.device.get());
+    RecordingOutput output(scene, 4, 4, d.device.get());
+    ASSERT_TRUE(output.Start());
+    d.device->SetFrameRate(60);
+    ASSERT_TRUE(d.device->StartThread());
+    Nanos sleeper = d.NextSleepAfter(Nanos(-1));
+
+    std::vector<int64_t> arrivals;
+    for (int k = 1; k <= 8; ++k) arrivals.push_back(k * kPeriod60 + 3'000'000);  // on time
+    const int64_t late = 10 * kPeriod60 + 3'000'000;                              // the key frame, a period late
+    for (int k = 0; k < 3; ++k) arrivals.push_back(late + k * 4'500'000);
+    for (int k = 12; k <= 20; ++k) arrivals.push_back(k * kPeriod60 + 3'000'000);  // on time again
+
+    for (size_t i = 0; i < arrivals.size(); ++i) {
+        const int64_t next = i + 1 < arrivals.size() ? arrivals[i + 1] : arrivals[i] + kPeriod60;
+        // The clock moves only to where the drawing thread sleeps, never
+        // past the next picture's arrival.
+        while (sleeper.count() <= arrivals[i]) {
+            d.clock->AdvanceTo(sleeper);
+            sleeper = d.NextSleepAfter(sleeper);
+        }
+        d.clock->AdvanceTo(Nanos(arrivals[i]));
+        const uint64_t before = d.device->PictureFramesComposed();
+        d.device->RequestFrame();
+        while (d.device->PictureFramesComposed() == before) {
+            // A picture held back may leave the cadence's deadline as it was.
+            sleeper = d.NextSleepAfter(sleeper, milliseconds(100));
+            if (d.device->PictureFramesComposed() != before) break;
+            ASSERT_LT(sleeper.count(), next) << "picture " << i << " would be replaced before its turn";
+            d.clock->AdvanceTo(sleeper);
+        }
+    }
+    d.device->StopThread();
 }
 
 TEST(VexoRowWorkers, EveryRowOnceForEverySplitAndRunAfterRun) {

@@ -35,8 +35,15 @@ public:
         }
         writes.push_back(std::move(write));
     }
+    bool RepublishLastFrame() override {
+        if (!canRepublish) return false;
+        ++republished;
+        return true;
+    }
 
     std::vector<Write> writes;
+    bool canRepublish = false;
+    int republished = 0;
 };
 
 class RenderDevice : public testing::Test {
@@ -70,6 +77,36 @@ TEST_F(RenderDevice, WritesTheLatestFrameOnEveryCall) {
         ExpectWrote(write, *second);
         EXPECT_EQ(write.planes[0], second->data[0]);
     }
+}
+
+// The heartbeat of an unchanged picture is an announcement where the queue
+// still holds it; a new picture, or another queue, gets a real write.
+TEST_F(RenderDevice, AnUnchangedPictureIsRepublishedNotCopied) {
+    queue_.canRepublish = true;
+    const AVFramePtr first = MakePatternFrame(6, 4, 1);
+    device_->Push(first.get());
+    device_->WriteTo(&queue_);
+    device_->WriteTo(&queue_);
+    device_->WriteTo(&queue_);
+    ASSERT_EQ(queue_.writes.size(), 1u);
+    EXPECT_EQ(queue_.republished, 2);
+
+    const AVFramePtr second = MakePatternFrame(6, 4, 2);
+    device_->Push(second.get());
+    device_->WriteTo(&queue_);
+    ASSERT_EQ(queue_.writes.size(), 2u);
+    ExpectWrote(queue_.writes[1], *second);
+
+    // The same bytes pushed again are a new picture: written, not assumed.
+    device_->Push(second.get());
+    device_->WriteTo(&queue_);
+    EXPECT_EQ(queue_.writes.size(), 3u);
+
+    RecordingCameraQueue other;
+    other.canRepublish = true;
+    device_->WriteTo(&other);
+    EXPECT_EQ(other.writes.size(), 1u);
+    EXPECT_EQ(other.republished, 0);
 }
 
 TEST_F(RenderDevice, KeepsItsPictureAfterThePusherFreesTheFrame) {
