@@ -17,7 +17,8 @@ struct RgbaContext {
     int initError = 0;                // sws_init_context's error, when it failed
     bool colourDetailsRefused = false;  // sws_setColorspaceDetails failed; context still usable
     // Set where our own converter gives swscale's bytes for these frames
-    // (YUV420P of even height on x86, the colour details taken): the table
+    // (YUV420P or YUVJ420P of even height on x86 with SSSE3, the colour
+    // details taken): the table
     // it converts with.
     std::optional<Yuv420pToRgbaTable> direct;
 };
@@ -39,7 +40,7 @@ int ScaleToRgba(SwsContext* context, const AVFrame& frame, QImage* image);
 // The same through the direct table when there is one (faster, the same
 // bytes), otherwise through context. Streaming stores suit a picture that
 // another thread reads later: they do not first read the destination into
-// the cache (in the whole video path they cut the conversion by about a
-// third; cached stores gained nothing over swscale there).
+// the cache (in the whole video path they cut the conversion by a quarter
+// to a third; cached stores gained nothing over swscale there).
 int ConvertToRgba(SwsContext* context, const std::optional<Yuv420pToRgbaTable>& direct, const AVFrame& frame,
                   QImage* image, RgbaStores stores);
