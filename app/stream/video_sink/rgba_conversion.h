@@ -18,8 +18,7 @@ struct RgbaContext {
     bool colourDetailsRefused = false;  // sws_setColorspaceDetails failed; context still usable
     // Set where our own converter gives swscale's bytes for these frames
     // (YUV420P or YUVJ420P of even height on x86 with SSSE3, the colour
-    // details taken): the table
-    // it converts with.
+    // details taken): the table it converts with.
     std::optional<Yuv420pToRgbaTable> direct;
 };
 
