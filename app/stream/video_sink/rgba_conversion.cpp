@@ -37,6 +37,8 @@ RgbaContext CreateRgbaContext(const AVFrame& frame) {
     if (!SetSwsColor(context, SwsCoefficientsOf(frame), sourceRange, sws_getCoefficients(SWS_CS_ITU709),
                      kSwsFullRange)) {
         result.colourDetailsRefused = true;
+    } else if (Yuv420pFastPathApplies(frame)) {
+        result.direct = MakeYuv420pToRgbaTable(SwsCoefficientsOf(frame), sourceRange);
     }
     return result;
 }
@@ -59,3 +61,13 @@ int ScaleToRgba(SwsContext* context, const AVFrame& frame, QImage* image) {
     return sws_scale(context, frame.data, frame.linesize, 0, frame.height, destination, destinationStrides);
 }
 
+int ConvertToRgba(SwsContext* context, const std::optional<Yuv420pToRgbaTable>& direct, const AVFrame& frame,
+                  QImage* image, RgbaStores stores) {
+    // A frame without its planes is swscale's to refuse.
+    if (!direct || frame.data[0] == nullptr || frame.data[1] == nullptr || frame.data[2] == nullptr) {
+        return ScaleToRgba(context, frame, image);
+    }
+    if (image->width() != frame.width || image->height() != frame.height) return -1;
+    ConvertYuv420pToRgba(*direct, frame, image->bits(), static_cast<int>(image->bytesPerLine()), stores);
+    return frame.height;
+}

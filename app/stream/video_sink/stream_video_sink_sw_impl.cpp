@@ -71,6 +71,7 @@ bool StreamVideoSinkSwImpl::RebuildContext(const AVFrame& frame) {
     }
     if (built.colourDetailsRefused) LOG_E("render sw: sws_setColorspaceDetails failed, ignoring");
     context_ = std::move(built.context);
+    directTable_ = built.direct;
     lastFormat_ = frame.format;
     lastWidth_ = frame.width;
     lastHeight_ = frame.height;
@@ -90,7 +91,8 @@ void StreamVideoSinkSwImpl::Convert(const AVFrame& frame) {
             return;
         }
     }
-    const int result = ScaleToRgba(context_.get(), frame, &workImage_);
+    // The picture goes to the reader's thread: streaming stores.
+    const int result = ConvertToRgba(context_.get(), directTable_, frame, &workImage_, RgbaStores::kStreaming);
     if (result <= 0) {
         LOG_W("render sw: sws_scale failed: %d", result);
         return;

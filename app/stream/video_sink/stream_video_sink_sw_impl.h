@@ -11,9 +11,11 @@
 #include <QImage>
 #include <QMutex>
 #include <memory>
+#include <optional>
 
 #include "ffmpeg_handles.h"
 #include "video_sink/stream_video_sink_sw.h"
+#include "video_sink/yuv420p_to_rgba.h"
 
 class StreamVideoSinkSwImpl final : public StreamVideoSinkSw {
 public:
@@ -42,6 +44,7 @@ private:
     // Lock order: conversionMutex_, then imageMutex_.
     QMutex conversionMutex_;  // guards the members down to workImage_
     SwsContextPtr context_;
+    std::optional<Yuv420pToRgbaTable> directTable_;  // our own converter's, where it gives swscale's bytes
     bool errorLogged_ = false;  // context errors are logged once until a conversion succeeds
     int lastFormat_ = -1;
     int lastWidth_ = 0;
