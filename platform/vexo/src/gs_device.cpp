@@ -274,10 +274,14 @@ void GsDevice::RunThread() {
         if (!clock_->SleepUntil(wakeAt)) return;
         if (pictureArrived_.exchange(false)) pending = true;
         const Nanos now = clock_->Now();
-        const bool pictureNow = pending && now >= pictureTurn;
-        if (!pictureNow && now < deadline) continue;  // woken early, or a picture before its turn
+        const bool turnCome = pending && now >= pictureTurn;
+        if (!turnCome && now < deadline) continue;  // woken early, or a picture before its turn
+        // A frame of the cadence while a picture waits shows that picture
+        // (the source hands over its newest): it is the picture's frame, and
+        // the picture gets no second one.
+        const bool pictureNow = pending;
 
-        const Nanos stamp = pictureNow ? now : deadline;
+        const Nanos stamp = turnCome ? now : deadline;
         ComposeFrame(static_cast<uint64_t>(stamp.count()));
         lastFrame = stamp;
         const int newRate = framesPerSecond_.load();
