@@ -187,17 +187,29 @@ BENCHMARK(BM_RenderPathCpu1080p30)->Iterations(1)->Unit(benchmark::kMillisecond)
 
 }  // namespace
 
+// A 1080p RGBA picture of noise and the planes of its conversion.
+struct ConversionPicture {
+    ConversionPicture() : rgba(static_cast<size_t>(kWidth) * kHeight * 4), y(static_cast<size_t>(kWidth) * kHeight),
+                          u(y.size() / 4), v(y.size() / 4) {
+        uint32_t seed = 1;
+        for (uint8_t& byte : rgba) byte = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+    }
+    std::vector<uint8_t> rgba;
+    std::vector<uint8_t> y;
+    std::vector<uint8_t> u;
+    std::vector<uint8_t> v;
+    uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
+    const int lines[3] = {kWidth, kWidth / 2, kWidth / 2};
+};
+
 // The render output's conversion alone, one thread, on a 1080p picture of
 // noise, next to BM_MemcpyRgba1080p above.
 void BM_ConvertRgbaToYuv420p1080p(benchmark::State& state) {
-    std::vector<uint8_t> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
-    uint32_t seed = 1;
-    for (uint8_t& byte : rgba) byte = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
-    std::vector<uint8_t> y(static_cast<size_t>(kWidth) * kHeight);
-    std::vector<uint8_t> u(y.size() / 4);
-    std::vector<uint8_t> v(y.size() / 4);
-    uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
-    const int lines[3] = {kWidth, kWidth / 2, kWidth / 2};
+    ConversionPicture picture;
+    const std::vector<uint8_t>& rgba = picture.rgba;
+    const std::vector<uint8_t>& y = picture.y;
+    uint8_t* const* planes = picture.planes;
+    const int* lines = picture.lines;
     for (auto _ : state) {
         ConvertRgbaToYuv420pBt709(rgba.data(), kWidth * 4, kWidth, kHeight, planes, lines);
         benchmark::DoNotOptimize(y.data());
@@ -212,14 +224,11 @@ void BM_ConvertRgbaToYuv420p1080pKernels(benchmark::State& state) {
         state.SkipWithError("not available on this processor");
         return;
     }
-    std::vector<uint8_t> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
-    uint32_t seed = 1;
-    for (uint8_t& byte : rgba) byte = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
-    std::vector<uint8_t> y(static_cast<size_t>(kWidth) * kHeight);
-    std::vector<uint8_t> u(y.size() / 4);
-    std::vector<uint8_t> v(y.size() / 4);
-    uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
-    const int lines[3] = {kWidth, kWidth / 2, kWidth / 2};
+    ConversionPicture picture;
+    const std::vector<uint8_t>& rgba = picture.rgba;
+    const std::vector<uint8_t>& y = picture.y;
+    uint8_t* const* planes = picture.planes;
+    const int* lines = picture.lines;
     for (auto _ : state) {
         ConvertRgbaToYuv420pBt709RowsWith(kernels, rgba.data(), kWidth * 4, kWidth, kHeight, planes, lines, 0,
                                           kHeight / 2);
@@ -238,14 +247,11 @@ void BM_ConvertRgbaToYuv420p1080pFromMemory(benchmark::State& state) {
         state.SkipWithError("not available on this processor");
         return;
     }
-    std::vector<uint8_t> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
-    uint32_t seed = 1;
-    for (uint8_t& byte : rgba) byte = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
-    std::vector<uint8_t> y(static_cast<size_t>(kWidth) * kHeight);
-    std::vector<uint8_t> u(y.size() / 4);
-    std::vector<uint8_t> v(y.size() / 4);
-    uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
-    const int lines[3] = {kWidth, kWidth / 2, kWidth / 2};
+    ConversionPicture picture;
+    const std::vector<uint8_t>& rgba = picture.rgba;
+    const std::vector<uint8_t>& y = picture.y;
+    uint8_t* const* planes = picture.planes;
+    const int* lines = picture.lines;
     for (auto _ : state) {
         state.PauseTiming();
         for (size_t i = 0; i < rgba.size(); i += 64) _mm_clflush(rgba.data() + i);

@@ -41,6 +41,24 @@ AVFramePtr MakePicture() {
     return frame;
 }
 
+// swscale's context for the picture; none (the benchmark skipped) without one.
+RgbaContext SwscaleContextFor(const AVFrame* picture, benchmark::State& state) {
+    RgbaContext built = picture != nullptr ? CreateRgbaContext(*picture) : RgbaContext{};
+    if (!built.context) state.SkipWithError("no context");
+    return built;
+}
+
+// Four destination images that conversions take turns writing.
+std::vector<QImage> MakeImageRing() {
+    std::vector<QImage> ring;
+    for (int i = 0; i < 4; ++i) ring.push_back(AllocateRgbaImage(kWidth, kHeight));
+    return ring;
+}
+
+void CountRgbaBytes(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+}
+
 void BM_SoftwareSinkPush1080p(benchmark::State& state) {
     const AVFramePtr picture = MakePicture();
     if (!picture) {
@@ -54,7 +72,7 @@ void BM_SoftwareSinkPush1080p(benchmark::State& state) {
         // A reader takes every picture, as the preview does.
         benchmark::DoNotOptimize(sink->GetImage().constBits());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+    CountRgbaBytes(state);
 }
 BENCHMARK(BM_SoftwareSinkPush1080p)->Unit(benchmark::kMillisecond);
 
@@ -75,7 +93,7 @@ void BM_SoftwareSinkPush1080pHeld(benchmark::State& state) {
         held = sink->GetImage();
         benchmark::DoNotOptimize(held.constBits());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+    CountRgbaBytes(state);
 }
 BENCHMARK(BM_SoftwareSinkPush1080pHeld)->Unit(benchmark::kMillisecond);
 
@@ -83,29 +101,22 @@ BENCHMARK(BM_SoftwareSinkPush1080pHeld)->Unit(benchmark::kMillisecond);
 // all held does), and into a ring of four reused images.
 void BM_SwscaleFreshImage1080p(benchmark::State& state) {
     const AVFramePtr picture = MakePicture();
-    RgbaContext built = picture ? CreateRgbaContext(*picture) : RgbaContext{};
-    if (!built.context) {
-        state.SkipWithError("no context");
-        return;
-    }
+    RgbaContext built = SwscaleContextFor(picture.get(), state);
+    if (!built.context) return;
     for (auto _ : state) {
         QImage image = AllocateRgbaImage(kWidth, kHeight);
         benchmark::DoNotOptimize(ScaleToRgba(built.context.get(), *picture, &image));
         benchmark::DoNotOptimize(image.constBits());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+    CountRgbaBytes(state);
 }
 BENCHMARK(BM_SwscaleFreshImage1080p)->Unit(benchmark::kMillisecond);
 
 void BM_SwscaleImageRing1080p(benchmark::State& state) {
     const AVFramePtr picture = MakePicture();
-    RgbaContext built = picture ? CreateRgbaContext(*picture) : RgbaContext{};
-    if (!built.context) {
-        state.SkipWithError("no context");
-        return;
-    }
-    std::vector<QImage> ring;
-    for (int i = 0; i < 4; ++i) ring.push_back(AllocateRgbaImage(kWidth, kHeight));
+    RgbaContext built = SwscaleContextFor(picture.get(), state);
+    if (!built.context) return;
+    std::vector<QImage> ring = MakeImageRing();
     size_t next = 0;
     for (auto _ : state) {
         QImage& image = ring[next];
@@ -113,7 +124,7 @@ void BM_SwscaleImageRing1080p(benchmark::State& state) {
         benchmark::DoNotOptimize(ScaleToRgba(built.context.get(), *picture, &image));
         benchmark::DoNotOptimize(image.constBits());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+    CountRgbaBytes(state);
 }
 BENCHMARK(BM_SwscaleImageRing1080p)->Unit(benchmark::kMillisecond);
 
@@ -129,8 +140,7 @@ void BM_OwnConverterImageRing1080p(benchmark::State& state) {
     const auto isa = static_cast<RgbaIsa>(state.range(0));
     const RgbaStores stores = state.range(1) != 0 ? RgbaStores::kStreaming : RgbaStores::kCached;
     const Yuv420pToRgbaTable table = MakeYuv420pToRgbaTable(SwsCoefficientsOf(*picture), SwsRangeOf(*picture));
-    std::vector<QImage> ring;
-    for (int i = 0; i < 4; ++i) ring.push_back(AllocateRgbaImage(kWidth, kHeight));
+    std::vector<QImage> ring = MakeImageRing();
     size_t next = 0;
     for (auto _ : state) {
         QImage& image = ring[next];
@@ -142,7 +152,7 @@ void BM_OwnConverterImageRing1080p(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(image.constBits());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+    CountRgbaBytes(state);
 }
 BENCHMARK(BM_OwnConverterImageRing1080p)
     ->ArgNames({"isa", "stream"})
@@ -219,11 +229,8 @@ private:
 
 void BM_ConvertColdMemory1080p(benchmark::State& state) {
     const AVFramePtr picture = MakePicture();
-    RgbaContext built = picture ? CreateRgbaContext(*picture) : RgbaContext{};
-    if (!built.context) {
-        state.SkipWithError("no context");
-        return;
-    }
+    RgbaContext built = SwscaleContextFor(picture.get(), state);
+    if (!built.context) return;
     const Yuv420pToRgbaTable table = MakeYuv420pToRgbaTable(SwsCoefficientsOf(*picture), SwsRangeOf(*picture));
     const int64_t converter = state.range(0);
     std::vector<QImage> ring;
@@ -244,7 +251,7 @@ void BM_ConvertColdMemory1080p(benchmark::State& state) {
         benchmark::DoNotOptimize(image.constBits());
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+    CountRgbaBytes(state);
 }
 BENCHMARK(BM_ConvertColdMemory1080p)
     ->ArgName("converter")
@@ -260,7 +267,7 @@ void BM_MemcpyRgba1080p(benchmark::State& state) {
         benchmark::DoNotOptimize(destination.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRgbaBytes));
+    CountRgbaBytes(state);
 }
 BENCHMARK(BM_MemcpyRgba1080p)->Unit(benchmark::kMillisecond);
 
