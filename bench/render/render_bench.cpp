@@ -200,6 +200,12 @@ struct ConversionPicture {
     std::vector<uint8_t> v;
     uint8_t* const planes[3] = {y.data(), u.data(), v.data()};
     const int lines[3] = {kWidth, kWidth / 2, kWidth / 2};
+
+    void ConvertWith(RgbaToYuv420pKernels kernels) {
+        ConvertRgbaToYuv420pBt709RowsWith(kernels, rgba.data(), kWidth * 4, kWidth, kHeight, planes, lines, 0,
+                                          kHeight / 2);
+        benchmark::DoNotOptimize(y.data());
+    }
 };
 
 // The render output's conversion alone, one thread, on a 1080p picture of
@@ -225,14 +231,8 @@ void BM_ConvertRgbaToYuv420p1080pKernels(benchmark::State& state) {
         return;
     }
     ConversionPicture picture;
-    const std::vector<uint8_t>& rgba = picture.rgba;
-    const std::vector<uint8_t>& y = picture.y;
-    uint8_t* const* planes = picture.planes;
-    const int* lines = picture.lines;
     for (auto _ : state) {
-        ConvertRgbaToYuv420pBt709RowsWith(kernels, rgba.data(), kWidth * 4, kWidth, kHeight, planes, lines, 0,
-                                          kHeight / 2);
-        benchmark::DoNotOptimize(y.data());
+        picture.ConvertWith(kernels);
     }
 }
 BENCHMARK(BM_ConvertRgbaToYuv420p1080pKernels)->DenseRange(0, 2)->ArgName("kernels")->Unit(benchmark::kMillisecond);
@@ -248,18 +248,12 @@ void BM_ConvertRgbaToYuv420p1080pFromMemory(benchmark::State& state) {
         return;
     }
     ConversionPicture picture;
-    const std::vector<uint8_t>& rgba = picture.rgba;
-    const std::vector<uint8_t>& y = picture.y;
-    uint8_t* const* planes = picture.planes;
-    const int* lines = picture.lines;
     for (auto _ : state) {
         state.PauseTiming();
-        for (size_t i = 0; i < rgba.size(); i += 64) _mm_clflush(rgba.data() + i);
+        for (size_t i = 0; i < picture.rgba.size(); i += 64) _mm_clflush(picture.rgba.data() + i);
         _mm_mfence();
         state.ResumeTiming();
-        ConvertRgbaToYuv420pBt709RowsWith(kernels, rgba.data(), kWidth * 4, kWidth, kHeight, planes, lines, 0,
-                                          kHeight / 2);
-        benchmark::DoNotOptimize(y.data());
+        picture.ConvertWith(kernels);
     }
 }
 BENCHMARK(BM_ConvertRgbaToYuv420p1080pFromMemory)
