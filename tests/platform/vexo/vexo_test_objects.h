@@ -81,11 +81,9 @@ struct ManualDevice {
         clock = owned.get();
         device = std::make_unique<GsDevice>(std::move(owned));
     }
-    // The drawing thread's next deadline once it is no longer `previous`
-    // (`previous` again after `patience`: the thread kept its deadline).
-    std::chrono::nanoseconds NextSleepAfter(std::chrono::nanoseconds previous,
-                                            std::chrono::milliseconds patience = std::chrono::seconds(10)) {
-        const auto giveUp = std::chrono::steady_clock::now() + patience;
+    // The drawing thread's next deadline once it is no longer `previous`.
+    std::chrono::nanoseconds NextSleepAfter(std::chrono::nanoseconds previous) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
             const std::chrono::nanoseconds deadline = clock->WaitForSleeper();
             if (deadline != previous || std::chrono::steady_clock::now() > giveUp) return deadline;
