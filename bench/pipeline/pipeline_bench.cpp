@@ -477,9 +477,11 @@ void BM_WholePath(benchmark::State& state) {
             state.counters["decoded_p50_ms"] = Percentile(decodedLatencies, 0.50);
             state.counters["decoded_p99_ms"] = Percentile(decodedLatencies, 0.99);
             state.counters["wait_p50_ms"] = Percentile(waits, 0.50);
-            if (std::getenv("ZUCAM_BENCH_TRACE") != nullptr) {
-                for (size_t i = 100; i < 112 && i < decodedSink.firstSeen.size() && i < composedSink.firstSeen.size(); ++i) {
-                    const auto base = decodedSink.firstSeen[100].second;
+            // ZUCAM_BENCH_TRACE=N: the times of twelve pictures from the Nth.
+            if (const char* trace = std::getenv("ZUCAM_BENCH_TRACE"); trace != nullptr) {
+                const size_t first = static_cast<size_t>(std::max(0, std::atoi(trace)));
+                for (size_t i = first; i < first + 12 && i < decodedSink.firstSeen.size() && i < composedSink.firstSeen.size(); ++i) {
+                    const auto base = decodedSink.firstSeen[first].second;
                     std::fprintf(stderr, "decoded id %d at %.2f | composed id %d stamp %.2f out %.2f\n",
                                  decodedSink.firstSeen[i].first,
                                  std::chrono::duration<double, std::milli>(decodedSink.firstSeen[i].second - base).count(),

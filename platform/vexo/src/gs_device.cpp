@@ -236,20 +236,23 @@ void GsDevice::RequestFrame() {
 }
 
 // Two kinds of frames. A new source picture (RequestFrame) is composed at
-// once, but never sooner than a quarter period after the last frame, and
-// never more than eight pictures in eight periods (less an eighth of a period, so
-// that a little jitter of the source does not hold pictures back). Only the
-// pictures really composed count: a late one never leaves a debt that would
-// hold back the ones after it. Without new pictures frames keep coming on
-// absolute deadlines at the frame rate (the cadence that readers see); the
-// first one after a new picture waits half a period more, so that a picture
-// that is a little late does not find its slot taken.
+// once, but never sooner than an eighth of a period after the last frame, and
+// never more often than the frame rate allows: the pictures' frames spend
+// a budget that fills at the frame rate and holds at most kBurst frames.
+// A picture that comes late leaves its share in the budget, and the pictures
+// bunched behind it spend it, so catching up holds back neither them nor
+// the pictures on time after them; a phone faster than the frame rate gets
+// no more than one frame a period over time. Without new pictures frames
+// keep coming on absolute deadlines at the frame rate (the cadence that
+// readers see); the first one after a new picture waits half a period more,
+// so that a picture that is a little late does not find its slot taken.
 //
-// Why a quarter: the source keeps only its newest picture. A key frame can
-// hold the decoder up for a period, and the pictures queued behind it then
-// come a few milliseconds apart; held half a period apart, one of them
-// would be replaced before its turn. A quarter still leaves a queue reader
-// two writes, a half period, to copy a slot before it is written again.
+// Why an eighth: the source keeps only its newest picture. A key frame can
+// hold the decoder up for a few periods, and the pictures queued behind it
+// then come 2 to 5 ms apart; held a quarter period apart at 60 frames a
+// second, one of them would be replaced before its turn. An eighth still
+// leaves a queue reader three writes, more than a third of a period, to
+// copy a slot before it is written again.
 void GsDevice::RunThread() {
     using Nanos = GsClock::Nanos;
     const Nanos start = clock_->Now();
@@ -258,18 +261,16 @@ void GsDevice::RunThread() {
     Nanos anchor = start;
     int64_t index = 0;
     Nanos lastFrame = start - Nanos(1'000'000'000LL / rate);
-    // The stamps of the last kWindow pictures, oldest first once full.
-    constexpr int kWindow = 8;
-    Nanos recent[kWindow];
-    for (Nanos& stamp : recent) stamp = Nanos::min() / 2;
-    int oldest = 0;
+    // The frame-rate budget: the time up to which pictures' frames have
+    // spent it; a picture may run at most kBurst - 1 periods ahead of it.
+    constexpr int kBurst = 8;
+    Nanos spentUntil = start;
     bool pending = false;          // a new picture waits for its turn
     for (;;) {
         const Nanos period(1'000'000'000LL / rate);
-        const Nanos spacing = period / 4;
+        const Nanos spacing = period / 8;
         const Nanos deadline = anchor + Nanos(index * 1'000'000'000LL / rate);
-        const Nanos pictureTurn =
-            std::max(lastFrame + spacing, recent[oldest] + kWindow * period - period / kWindow);
+        const Nanos pictureTurn = std::max(lastFrame + spacing, spentUntil - (kBurst - 1) * period);
         const Nanos wakeAt = pending ? std::min(pictureTurn, deadline) : deadline;
         if (!clock_->SleepUntil(wakeAt)) return;
         if (pictureArrived_.exchange(false)) pending = true;
@@ -291,8 +292,7 @@ void GsDevice::RunThread() {
         if (pictureNow) {
             ++pictureFrames_;
             pending = false;
-            recent[oldest] = stamp;
-            oldest = (oldest + 1) % kWindow;
+            spentUntil = std::max(spentUntil, stamp) + newPeriod;
             // Without a next picture, the next frame a period and a half on.
             anchor = stamp + newPeriod / 2;
             index = 1;

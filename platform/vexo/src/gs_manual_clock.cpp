@@ -7,6 +7,7 @@ GsClock::Nanos GsManualClock::Now() const {
 
 bool GsManualClock::SleepUntil(Nanos deadline) {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++sleeps_;
     sleeperDeadline_ = deadline;
     changed_.notify_all();
     changed_.wait(lock, [&] { return interrupted_ || woken_ || now_ >= deadline; });
@@ -27,6 +28,7 @@ void GsManualClock::Wake() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         woken_ = true;
+        sleepsAtWake_ = sleeps_;
     }
     changed_.notify_all();
 }
@@ -47,5 +49,14 @@ void GsManualClock::AdvanceTo(Nanos time) {
 GsClock::Nanos GsManualClock::WaitForSleeper() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return sleeperDeadline_ > now_; });
+    return sleeperDeadline_;
+}
+
+GsClock::Nanos GsManualClock::WaitForSleeperAfterWake() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // A sleep begun before the wake does not count, nor one the wake ends
+    // at once: the thread has looked at what it was woken for only when it
+    // sleeps again after that.
+    changed_.wait(lock, [&] { return !woken_ && sleeps_ > sleepsAtWake_ && sleeperDeadline_ > now_; });
     return sleeperDeadline_;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 #include "vexo/gs_clock.h"
@@ -19,6 +20,11 @@ public:
     // Blocks until the device thread sleeps on a deadline later than Now()
     // and returns that deadline (test thread).
     Nanos WaitForSleeper();
+    // Blocks until the device thread has returned from a sleep after the
+    // last Wake and sleeps again on a deadline later than Now(), and
+    // returns that deadline (test thread): whatever the wake asked for has
+    // been done by then.
+    Nanos WaitForSleeperAfterWake();
 
 private:
     mutable std::mutex mutex_;  // guards every member below
@@ -27,4 +33,6 @@ private:
     Nanos sleeperDeadline_{-1};  // -1: nobody sleeps
     bool interrupted_ = false;
     bool woken_ = false;
+    uint64_t sleeps_ = 0;          // SleepUntil calls so far
+    uint64_t sleepsAtWake_ = 0;    // sleeps_ when Wake was last called
 };
