@@ -83,24 +83,48 @@ TEST(CommandFrameLimits, LargestFrameIsAcceptedOneMoreByteFailsAtOnce) {
     EXPECT_TRUE(out.empty());
 }
 
-TEST(CommandFrameLimits, MoreThanTheBufferHoldsFailsEvenWithSmallFrames) {
-    std::string small;
-    while (small.size() + 6 <= 4096) small += CommandFrame("{}");
-    ASSERT_EQ(small.size(), 4092u);
-    small += CommandFrame("");  // exactly 4096
+// A stream of whole frames is read the same however the reads cut it, even
+// when one read brings more than the buffer holds beside a tail already
+// held: the read is taken in piece by piece.
+TEST(CommandFrameLimits, ReadsLargerThanTheBufferAreTakenInPieces) {
+    std::vector<std::string> texts;
+    for (int round = 0; round < 40; ++round) texts.insert(texts.end(), kTexts.begin(), kTexts.end());
+    texts.push_back(std::string(4092, 'L'));  // the largest frame, after the others
+    texts.push_back("{}");
+    std::string bytes;
+    for (const std::string& text : texts) bytes += CommandFrame(text);
+    ASSERT_GT(bytes.size(), 3u * 4096u);
+
+    const size_t reads[] = {bytes.size(), 4096, 4097, 5000, 1, 4095};
+    const size_t firstReads[] = {0, 3, 1000, 4093};
+    for (const size_t first : firstReads) {
+        for (const size_t read : reads) {
+            SCOPED_TRACE("first " + std::to_string(first) + ", then reads of " + std::to_string(read));
+            CommandFrameBuffer buffer;
+            std::vector<std::string> out;
+            ASSERT_TRUE(Feed(&buffer, bytes.substr(0, first), &out));
+            for (size_t at = first; at < bytes.size(); at += read) {
+                ASSERT_TRUE(Feed(&buffer, bytes.substr(at, read), &out));
+                ASSERT_LE(buffer.held(), CommandFrameBuffer::kCapacity);
+            }
+            ASSERT_EQ(out, texts);
+            EXPECT_EQ(buffer.held(), 0);
+        }
+    }
+}
+
+// A frame too long is refused wherever it stands in a big read; the frames
+// before it were cut.
+TEST(CommandFrameLimits, AFrameTooLongInsideABigReadFails) {
+    std::string bytes;
+    for (int i = 0; i < 1000; ++i) bytes += CommandFrame("{}");
+    bytes += parser_test::BigEndian32(4093) + std::string(4093, 'x');
+    bytes += CommandFrame("{}");
     CommandFrameBuffer buffer;
     std::vector<std::string> out;
-    ASSERT_TRUE(Feed(&buffer, small, &out));
-    EXPECT_EQ(out.size(), 683u);
-
-    CommandFrameBuffer over;
-    out.clear();
-    EXPECT_FALSE(Feed(&over, small + CommandFrame(""), &out));
-    // A tail already held counts too.
-    CommandFrameBuffer withTail;
-    ASSERT_TRUE(Feed(&withTail, CommandFrame("ab").substr(0, 3), &out));
-    ASSERT_EQ(withTail.held(), 3);
-    EXPECT_FALSE(Feed(&withTail, std::string(4094, '\0'), &out));
+    EXPECT_FALSE(Feed(&buffer, bytes, &out));
+    EXPECT_EQ(out.size(), 1000u);
+    EXPECT_LE(buffer.held(), CommandFrameBuffer::kCapacity);
 }
 
 TEST(CommandFrameLimits, NegativeLengthIsRefused) {
