@@ -508,7 +508,11 @@ TEST_F(Uninstall, BoxesRenderForALook) {
     });
     QTemporaryDir dir;
     SetAudioDeviceLinkPathForTesting((dir.path() + "/no-link").toStdString());
-    zucamApp()->openVirtualMic(true);  // the question, then the failed install
+    // The longest reason the shipped devcon gives.
+    tools_.setOutput("audio-x64", "install",
+                     "devcon failed: /tmp/ZuAudioDeviceLink belongs to another user (uid 65534); remove it or set "
+                     "XDG_RUNTIME_DIR.\n");
+    zucamApp()->openVirtualMic(true);  // the question, then the failed install with its reason
     tools_.setOutput("audio-x64", "install", FakeDriverTools::InstalledSuccessfully());
     zucamApp()->openVirtualMic(true);  // the question, then "cannot open"
     MessageBoxDialog::setAnswerHook(nullptr);
