@@ -449,11 +449,14 @@ bool ZuCam::openVirtualMic(bool ask) {
             publishHubState();
             return false;
         }
-        audioDriverInstalled = installAudioDriver();
+        QString reason;
+        audioDriverInstalled = installAudioDriver(kDriverToolTimeoutMs, &reason);
         if (!audioDriverInstalled) {
             openVmic = false;
             publishHubState();
-            showMessage(mainWindow, tr("虚拟麦克风驱动安装失败"));
+            // The tool's own words on why, in the language it speaks.
+            showMessage(mainWindow, reason.isEmpty() ? tr("虚拟麦克风驱动安装失败")
+                                                     : tr("虚拟麦克风驱动安装失败") + "\n" + reason);
             return false;
         }
     }

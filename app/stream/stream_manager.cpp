@@ -410,9 +410,13 @@ void StreamManager::StartRecordInternal() {
         emit RecordStartSuccess();
     } else {
         LOG_D("---------> start record failed");
+        const bool nameTaken = recorder_->startError() == StreamRecorder::StartError::kNameTaken;
         recorder_->Stop();
         recorder_.reset();
-        emit RecordStartFailed(tr("录制失败"));
+        // Something already at the recording's name (in a folder others can
+        // write, perhaps a planted link) was left alone: the user is told.
+        emit RecordStartFailed(nameTaken ? tr("输出目录中已有同名的文件或链接，录制未开始：\n%1").arg(path)
+                                         : tr("录制失败"));
     }
 }
 

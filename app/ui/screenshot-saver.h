@@ -39,7 +39,10 @@ bool ProbeWritable(const QString& path);
 // picture, the folder takes a probe file; then writes the PNG through a
 // temporary file that is renamed into place only when the whole picture was
 // written (a failed save leaves no partial file and is reported as a
-// failure). stamp is the time stamp of the file name.
+// failure). The temporary file is always created new and follows no link;
+// the rename replaces whatever name is at the path (a planted link is
+// replaced, its target never written). stamp is the time stamp of the file
+// name.
 Outcome SaveScreenShot(StreamVideoSinkCache* cache, const QString& folder, const QString& stamp);
 
 // The local time as "%Y%m%d%H%M%S" through Tether's clock (the calling

@@ -14,7 +14,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "devices/audio/audio_device_link.h"
@@ -93,6 +96,60 @@ TEST_F(ZuCamServices, AFailedDriverInstallIsTold) {
     EXPECT_FALSE(app_->openVmic);
     EXPECT_FALSE(app_->audioDriverInstalled);
     EXPECT_EQ(tools_.callsOf("audio-x64").filter("[install]").size(), 1);
+}
+
+TEST_F(ZuCamServices, AFailedDriverInstallIsToldWithTheReasonTheToolGives) {
+    tools_.setOutput("audio-x64", "install", "devcon failed: no audio server answers.\n");
+    tools_.setExit("audio-x64", "install", 2);
+    MessageBoxRecorder boxes(1);
+    EXPECT_FALSE(app_->openVirtualMic(true));
+    EXPECT_EQ(boxes.messages(), QStringList({kQuestion, kInstallFailed + "\nno audio server answers"}));
+    EXPECT_FALSE(app_->openVmic);
+    EXPECT_FALSE(app_->audioDriverInstalled);
+
+    // A tool that cannot even be run is a reason too.
+    tools_.remove("audio-x64");
+    MessageBoxRecorder again(1);
+    EXPECT_FALSE(app_->openVirtualMic(true));
+    EXPECT_EQ(again.messages(), QStringList({kQuestion, kInstallFailed + "\ndevcon cannot be started"}));
+}
+
+// The shipped devcon, with another user's FIFO where the microphone's link
+// belongs: no driver is found, the install refuses and the user reads why;
+// nothing is written into that FIFO.
+TEST_F(ZuCamServices, AnotherUsersFifoAtTheLinkBlocksTheMicrophoneAndTheUserIsToldWhy) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a FIFO to another user";
+    const QString devcon = tools_.folder() + "/Drivers/audio/x64/devcon";
+    ASSERT_TRUE(QFile::remove(devcon));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ZUCAM_DRIVER_TOOLS_DIR) + "/devcon", devcon));
+    QTemporaryDir runtime;
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const bool hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    const QByteArray link = (runtime.path() + "/ZuAudioDeviceLink").toLocal8Bit();
+    ASSERT_EQ(::mkfifo(link.constData(), 0600), 0);
+    ASSERT_EQ(::chown(link.constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(link.constData(), 0622), 0);
+    const int listener = ::open(link.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(listener, 0);
+
+    MessageBoxRecorder boxes(1);
+    EXPECT_FALSE(app_->openVirtualMic(true));
+    const QStringList told = boxes.messages();
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_EQ(told[0], kQuestion);
+    EXPECT_TRUE(told[1].startsWith(kInstallFailed + "\n")) << told[1].toStdString();
+    EXPECT_TRUE(told[1].contains("belongs to another user (uid 65534)")) << told[1].toStdString();
+    EXPECT_FALSE(app_->openVmic);
+    EXPECT_FALSE(app_->audioDriverInstalled);
+    char byte = 0;
+    EXPECT_LE(::read(listener, &byte, 1), 0);
+    ::close(listener);
+    if (hadRuntime) {
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    } else {
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
 }
 
 TEST_F(ZuCamServices, AnInstalledDriverWhoseLinkIsMissingCannotBeOpened) {
@@ -451,7 +508,11 @@ TEST_F(Uninstall, BoxesRenderForALook) {
     });
     QTemporaryDir dir;
     SetAudioDeviceLinkPathForTesting((dir.path() + "/no-link").toStdString());
-    zucamApp()->openVirtualMic(true);  // the question, then the failed install
+    // The longest reason the shipped devcon gives.
+    tools_.setOutput("audio-x64", "install",
+                     "devcon failed: /tmp/ZuAudioDeviceLink belongs to another user (uid 65534); remove it or set "
+                     "XDG_RUNTIME_DIR.\n");
+    zucamApp()->openVirtualMic(true);  // the question, then the failed install with its reason
     tools_.setOutput("audio-x64", "install", FakeDriverTools::InstalledSuccessfully());
     zucamApp()->openVirtualMic(true);  // the question, then "cannot open"
     MessageBoxDialog::setAnswerHook(nullptr);

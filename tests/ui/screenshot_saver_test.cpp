@@ -165,6 +165,38 @@ TEST_F(ScreenShot, UsersFileWithTheProbesNameIsLeftAlone) {
     EXPECT_EQ(Entries(), (QStringList{"ZuCam_shot[20261211012345].png", "ZuCam_shot[20261211012345].png.txt"}));
 }
 
+// Links planted at the shot's name (in a folder others may write), to a file
+// of the user's or to nothing: the picture takes the link's place, and the
+// link's target is neither written nor made.
+TEST_F(ScreenShot, ALinkPlantedAtTheShotsNameIsReplacedAndItsTargetLeftAlone) {
+    PushPicture();
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("thesis.odt");
+    const QString missing = elsewhere.filePath("not-yet");
+    const QByteArray precious = "the user's only copy";
+    for (const QString& pointsAt : {target, missing}) {
+        if (pointsAt == target) {
+            QFile file(target);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(precious) == precious.size());
+        }
+        ASSERT_EQ(::symlink(QFile::encodeName(pointsAt).constData(), QFile::encodeName(ShotFile()).constData()), 0);
+        const screenshot::Outcome outcome = screenshot::SaveScreenShot(cache.get(), folder.path(), kStamp);
+        EXPECT_EQ(outcome.error, "");
+        EXPECT_EQ(outcome.path, ShotFile());
+        const QFileInfo shot(ShotFile());
+        EXPECT_FALSE(shot.isSymLink()) << pointsAt.toStdString();
+        EXPECT_TRUE(shot.isFile());
+        QImage saved;
+        EXPECT_TRUE(saved.load(ShotFile(), "PNG"));
+        EXPECT_EQ(Entries(), QStringList{"ZuCam_shot[20261211012345].png"});  // no temporary left
+        ASSERT_TRUE(QFile::remove(ShotFile()));
+    }
+    EXPECT_EQ(ReadAll(target), precious);
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"thesis.odt"});
+}
+
 TEST_F(ScreenShot, SecondShotOfTheSameSecondReplacesTheFirst) {
     PushPicture(16);  // all black
     ASSERT_EQ(screenshot::SaveScreenShot(cache.get(), folder.path(), kStamp).path, ShotFile());

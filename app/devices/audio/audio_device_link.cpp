@@ -4,11 +4,15 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "core/tether/tq_log.h"
+#include "devices/ownership.h"
 
 namespace {
 
@@ -66,17 +70,46 @@ AudioDeviceLink::~AudioDeviceLink() { Close(); }
 AudioDeviceLink::OpenResult AudioDeviceLink::Open(const std::string& path) {
     Close();
     // No O_CREAT: the FIFO belongs to the audio server. Without a reader a
-    // non-blocking write-only open fails with ENXIO.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // non-blocking write-only open fails with ENXIO. O_NOFOLLOW: a link
+    // planted at the path fails with ELOOP.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return OpenResult::kMissing;
         if (errno == ENXIO) return OpenResult::kNoReader;
+        if (errno == ELOOP) {
+            LOG_E("virtual mic: %s is a symbolic link; it is not followed and the microphone stays off",
+                  path.c_str());
+            return OpenResult::kLink;
+        }
         return OpenResult::kFailed;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode)) {
         ::close(fd);
         return OpenResult::kNotFifo;
+    }
+    switch (OwnershipOf(info, kOthersAccessBits)) {
+    case Ownership::kForeign:
+        ::close(fd);
+        LOG_E("virtual mic: the FIFO %s belongs to user %u, not to this user (%u): whoever reads it would hear the "
+              "phone, so the microphone stays off; remove it, or start ZuCam with XDG_RUNTIME_DIR set",
+              path.c_str(), static_cast<unsigned>(info.st_uid), static_cast<unsigned>(::geteuid()));
+        return OpenResult::kNotOwned;
+    case Ownership::kOpenToOthers:
+        // Ours (the audio server makes it 0666): owner-only from now on, on
+        // this very descriptor, before a single block is written.
+        if (::fchmod(fd, info.st_mode & 0700) != 0) {
+            const int error = errno;
+            ::close(fd);
+            LOG_E("virtual mic: the FIFO %s is open to other users (mode %03o) and cannot be made private: %s; "
+                  "the microphone stays off",
+                  path.c_str(), static_cast<unsigned>(info.st_mode & 0777), std::strerror(error));
+            return OpenResult::kNotOwned;
+        }
+        LOG_I("virtual mic: the FIFO %s was open to other users (mode %03o); it is owner-only now", path.c_str(),
+              static_cast<unsigned>(info.st_mode & 0777));
+        break;
+    case Ownership::kPrivate: break;
     }
     fd_ = fd;
     return OpenResult::kOpened;
@@ -115,6 +148,8 @@ const char* ToString(AudioDeviceLink::OpenResult result) {
     case AudioDeviceLink::OpenResult::kMissing: return "no such FIFO";
     case AudioDeviceLink::OpenResult::kNoReader: return "no reader on the FIFO";
     case AudioDeviceLink::OpenResult::kNotFifo: return "not a FIFO";
+    case AudioDeviceLink::OpenResult::kLink: return "a symbolic link, not followed";
+    case AudioDeviceLink::OpenResult::kNotOwned: return "not this user's own FIFO";
     case AudioDeviceLink::OpenResult::kFailed: return "cannot be opened";
     }
     return "?";

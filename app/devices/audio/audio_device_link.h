@@ -5,6 +5,13 @@
 // We never create the FIFO: a missing FIFO, or one nobody reads, means the
 // driver is not loaded. Opened write-only and non-blocking, so a stalled
 // reader never stalls the audio thread: a full pipe drops the block.
+//
+// Only a FIFO of this user's is fed: whoever reads the FIFO hears the phone.
+// A link at the path is not followed, another user's FIFO (one planted in
+// /tmp, where the path falls back to without XDG_RUNTIME_DIR) is refused,
+// and our own FIFO is made owner-only before the first block: the audio
+// server creates it readable and writable for everyone (mode 0666), which
+// is harmless only inside the private runtime folder.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +19,7 @@
 
 class AudioDeviceLink {
 public:
-    enum class OpenResult { kOpened, kMissing, kNoReader, kNotFifo, kFailed };
+    enum class OpenResult { kOpened, kMissing, kNoReader, kNotFifo, kLink, kNotOwned, kFailed };
     enum class WriteResult { kWritten, kPending, kFailed };
 
     AudioDeviceLink() = default;
@@ -24,6 +31,8 @@ public:
     // XDG_RUNTIME_DIR, or what SetAudioDeviceLinkPathForTesting set.
     static std::string DefaultPath();
 
+    // Judged on the opened descriptor; a refused FIFO is closed at once,
+    // before anything is written, and the refusal is logged.
     OpenResult Open(const std::string& path);
     void Close();
     bool isOpen() const { return fd_ >= 0; }

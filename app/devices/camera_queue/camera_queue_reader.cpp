@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include "devices/camera_queue/shared_memory_mapping.h"
+#include "devices/ownership.h"
 
 namespace {
 
 // Reads that find the same readyIndex this many times in a row take the
 // writer as stalled (once; the next read tries again).
 constexpr uint32_t kStalledAfterSameReads = 10;
-constexpr mode_t kOthersMayWrite = 0022;
 
 }  // namespace
 
@@ -28,7 +28,7 @@ std::unique_ptr<CameraQueueReader> CameraQueueReader::Open(const std::string& na
     }
     // Frames only from an object of this user that nobody else may change:
     // another user could feed pictures or shrink the object under the view.
-    if (status.st_uid != ::geteuid() || (status.st_mode & kOthersMayWrite) != 0) {
+    if (OwnershipOf(status, kOthersWriteBits) != Ownership::kPrivate) {
         ::close(fd);
         return nullptr;
     }

@@ -13,12 +13,11 @@
 
 #include "core/tether/tq_log.h"
 #include "devices/camera_queue/shared_memory_mapping.h"
+#include "devices/ownership.h"
 
 namespace {
 
 constexpr mode_t kQueueMode = 0600;  // the camera filter runs as the same user
-// Permission bits that let anyone but the owner at the frames.
-constexpr mode_t kOthersAccess = 0077;
 
 // Opens (creating if needed) the object and takes the writer lock. -1 with
 // *otherWriter set when another writer holds it; -1 with errno otherwise.
@@ -79,14 +78,15 @@ std::unique_ptr<SharedMemoryCameraQueue> SharedMemoryCameraQueue::CreateWriter(c
     // Frames go only into an object of this user that nobody else may open:
     // another user's object (made world-writable to lure us in) is refused,
     // and can be neither unlinked (the sticky /dev/shm) nor taken over.
-    if (status.st_uid != ::geteuid()) {
+    const Ownership ownership = OwnershipOf(status, kOthersAccessBits);
+    if (ownership == Ownership::kForeign) {
         LOG_E("camera queue %s belongs to user %u, not to this user (%u); the virtual camera stays off",
               name.c_str(), static_cast<unsigned>(status.st_uid), static_cast<unsigned>(::geteuid()));
         ::close(fd);
         outcome = OpenResult::NotOwned;
         return nullptr;
     }
-    const bool othersMayOpen = (status.st_mode & kOthersAccess) != 0;
+    const bool othersMayOpen = ownership == Ownership::kOpenToOthers;
     if (othersMayOpen) {
         // Our own, but others may hold it open already and would keep seeing
         // whatever it holds: a new object under the name, owner-only.

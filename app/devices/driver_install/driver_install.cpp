@@ -86,12 +86,38 @@ QString unregisterCameraFilterCommand(const QString& bits) { return fill(kUnregi
 QString registerCameraFilterCommand() { return fill(kRegisterFilter, QStringLiteral("%2")); }
 QString unregisterCameraFilterCommand() { return fill(kUnregisterFilter, QStringLiteral("%2")); }
 
-bool installAudioDriver(int timeoutMs) {
+QString devconFailureReason(const QString& standardOutput) {
+    static const QString prefix = QStringLiteral("devcon failed:");
+    for (const QString& line : standardOutput.split('\n')) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.startsWith(prefix)) continue;
+        QString reason = trimmed.mid(prefix.size()).trimmed();
+        if (reason.endsWith('.')) reason.chop(1);
+        if (!reason.isEmpty()) return reason;
+    }
+    return QString();
+}
+
+bool installAudioDriver(int timeoutMs, QString* reason) {
     const DriverToolRun run = RunDriverTool(installAudioDriverCommand(), timeoutMs);
     qDebug() << run.exitCode;
     qDebug() << "out:" << outputText(run.standardOutput);
     qDebug() << "err:" << outputText(run.standardError);
-    return devconReportsInstalled(outputText(run.standardOutput));
+    const QString output = outputText(run.standardOutput);
+    const bool installed = devconReportsInstalled(output);
+    if (!installed) {
+        QString why = devconFailureReason(output);
+        if (why.isEmpty() && !run.started) why = QStringLiteral("devcon cannot be started");
+        if (why.isEmpty() && run.started && !run.finished) {
+            why = QStringLiteral("devcon did not finish within %1 s").arg(timeoutMs / 1000.0);
+        }
+        if (why.isEmpty() && run.crashed) why = QStringLiteral("devcon ended abnormally");
+        LOG_E("audio driver install failed: %s", why.isEmpty() ? "devcon gave no reason" : why.toUtf8().constData());
+        if (reason != nullptr) *reason = why;
+    } else if (reason != nullptr) {
+        reason->clear();
+    }
+    return installed;
 }
 
 bool findAudioDriver(int timeoutMs) {

@@ -59,9 +59,17 @@ QString unregisterCameraFilterCommand(const QString& bits);
 QString registerCameraFilterCommand();
 QString unregisterCameraFilterCommand();
 
+// Why devcon failed, as it says on a line "devcon failed: <reason>." (the
+// first such line, without the prefix and the closing full stop); empty
+// when it says no reason.
+QString devconFailureReason(const QString& standardOutput);
+
 // Audio driver.
-// True when devcon says "Drivers installed successfully".
-bool installAudioDriver(int timeoutMs = kDriverToolTimeoutMs);
+// True when devcon says "Drivers installed successfully". Otherwise, when
+// reason is given, it receives why, for the user: devcon's own reason, or
+// that devcon could not be started or did not end in time; empty when
+// nothing is known.
+bool installAudioDriver(int timeoutMs = kDriverToolTimeoutMs, QString* reason = nullptr);
 // True when devcon lists a matching device.
 bool findAudioDriver(int timeoutMs = kDriverToolTimeoutMs);
 // True when devcon ended by itself with exit code 0 or 1 (removed, or

@@ -8,6 +8,7 @@
 #include "core/tether/tq_log.h"
 #include "recorder/audio_encoder.h"
 #include "recorder/frame_queue.h"
+#include "recorder/new_file_output.h"
 #include "recorder/video_encoder.h"
 #include "ffmpeg_handles.h"
 
@@ -165,6 +166,7 @@ bool FFmpegRecorder::AddAudioStream() {
 
 bool FFmpegRecorder::Start(const std::string& filePath) {
     if (running_ || output_ != nullptr) return false;
+    startError_ = StartError::kOther;
     if (audioCache_ == nullptr || videoCache_ == nullptr) {
         LOG_E("recorder: no %s cache to record from", videoCache_ == nullptr ? "video" : "audio");
         return false;
@@ -181,13 +183,24 @@ bool FFmpegRecorder::Start(const std::string& filePath) {
     }
     av_dump_format(output_, 0, filePath.c_str(), 1);
     if (!(output_->oformat->flags & AVFMT_NOFILE)) {
-        result = avio_open(&output_->pb, filePath.c_str(), AVIO_FLAG_WRITE);
-        if (result < 0) {
-            LOG_E("Could not open %s", filePath.c_str());
+        // Made new by us and written through our descriptor: libavformat
+        // opening the name itself would follow a link planted there.
+        NewFileOutput::Result created = NewFileOutput::Result::kFailed;
+        int error = 0;
+        file_ = NewFileOutput::Create(filePath, &created, &error);
+        if (!file_) {
+            if (created == NewFileOutput::Result::kTaken) {
+                LOG_E("Could not open %s: the name is taken (%s); nothing there is opened", filePath.c_str(),
+                      std::strerror(error));
+                startError_ = StartError::kNameTaken;
+            } else {
+                LOG_E("Could not open %s: %s", filePath.c_str(), std::strerror(error));
+            }
             ReleaseOutput();
             return false;
         }
-        fileOpened_ = true;
+        output_->pb = file_->context();
+        output_->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
     // A fragment per key frame: what was written stays playable when the
     // recording cannot be finalised (full disk).
@@ -197,7 +210,7 @@ bool FFmpegRecorder::Start(const std::string& filePath) {
     av_dict_free(&options);
     if (result < 0) {
         LOG_E("avformat_write_header fail, when opening output file: %s", filePath.c_str());
-        const bool removeFile = fileOpened_;
+        const bool removeFile = file_ != nullptr;
         ReleaseOutput();
         if (removeFile) std::remove(filePath.c_str());
         return false;
@@ -221,6 +234,7 @@ bool FFmpegRecorder::Start(const std::string& filePath) {
         return false;
     }
     filePath_ = filePath;
+    startError_ = StartError::kNone;
     running_ = true;
     audioCache_->SetCallback(this);
     videoCache_->SetNewFrameCallback(this);
@@ -294,11 +308,15 @@ void FFmpegRecorder::ReleaseOutput() {
     videoStream_ = nullptr;
     audioStream_ = nullptr;
     if (output_ != nullptr) {
-        if (fileOpened_) avio_closep(&output_->pb);
+        output_->pb = nullptr;
         avformat_free_context(output_);
         output_ = nullptr;
     }
-    fileOpened_ = false;
+    if (file_) {
+        const int closed = file_->Close();
+        if (closed < 0) LOG_E("recorder: closing %s failed: %s", filePath_.c_str(), ErrorText(closed).c_str());
+        file_.reset();
+    }
 }
 
 void FFmpegRecorder::OnNewFrame() {

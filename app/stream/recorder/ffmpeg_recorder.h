@@ -36,6 +36,7 @@ struct AVPacket;
 struct AVStream;
 class AudioEncoder;
 class FrameQueue;
+class NewFileOutput;
 class VideoEncoder;
 
 // What a recording tells its owner while it runs.
@@ -73,10 +74,13 @@ public:
     FFmpegRecorder(const FFmpegRecorder&) = delete;
     FFmpegRecorder& operator=(const FFmpegRecorder&) = delete;
 
-    // Opens the file (UTF-8 path) and starts the encoders. Needs a picture in
-    // the video cache (its size is the recording's). On failure nothing is
-    // left behind: no file, nothing to free.
+    // Creates the file (UTF-8 path) as a new one and starts the encoders.
+    // Needs a picture in the video cache (its size is the recording's). A
+    // file or link already at the path fails the start with kNameTaken and
+    // is left untouched. On failure nothing is left behind: no file of ours,
+    // nothing to free.
     bool Start(const std::string& filePath) override;
+    StartError startError() const override { return startError_; }
     // Ends the recording and finalises the file; harmless when repeated or
     // after a failed Start.
     void Stop() override;
@@ -129,7 +133,8 @@ private:
     AVStream* videoStream_ = nullptr;
     AVCodecContext* audioContext_ = nullptr;
     AVStream* audioStream_ = nullptr;
-    bool fileOpened_ = false;
+    std::unique_ptr<NewFileOutput> file_;  // what output_->pb writes into
+    StartError startError_ = StartError::kNone;
     bool headerWritten_ = false;
     bool running_ = false;
 

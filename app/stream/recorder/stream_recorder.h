@@ -11,10 +11,19 @@ class StreamVideoSinkCache;
 class StreamRecorder {
 public:
     virtual ~StreamRecorder() = default;
-    // Opens the file (UTF-8 path) and starts encoding; false when it cannot.
+    // Why the last Start failed.
+    enum class StartError {
+        kNone,
+        kNameTaken,  // something (a file, a link) is at the path already: nothing was opened
+        kOther,
+    };
+
+    // Creates the file (UTF-8 path) as a new one and starts encoding; false
+    // when it cannot. An existing file or link at the path is never opened.
     virtual bool Start(const std::string& filePath) = 0;
     virtual void Stop() = 0;
     virtual std::string GetFilePath() const = 0;
+    virtual StartError startError() const { return StartError::kOther; }
 };
 
 // Null when no recorder can be made (in a build without the MP4 recorder).

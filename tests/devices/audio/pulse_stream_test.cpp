@@ -6,6 +6,7 @@
 // Without a server the cases skip, unless PULSE_SERVER is set: then the
 // server was meant to run and its absence is a failure.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -140,8 +141,15 @@ TEST(VirtaulAudioDeviceManagerPulse, ARecordingFromThePipeSourceHearsThePhone) {
 
     const auto cache = StreamAudioSinkCache::Create(48000, 1, 500, 0);
     PhoneStandIn phone(cache.get());
+    // The audio server makes its FIFO readable and writable for everyone;
+    // ours, so it is taken, and made owner-only before it is fed.
+    struct stat made {};
+    ASSERT_EQ(::stat(link.toLocal8Bit().constData(), &made), 0);
     const auto manager = MakeRunning(cache.get(), link.toStdString());
     ASSERT_NE(manager, nullptr);
+    struct stat opened {};
+    ASSERT_EQ(::stat(link.toLocal8Bit().constData(), &opened), 0);
+    EXPECT_EQ(opened.st_mode & 0777, 0600u) << "made with mode " << std::oct << (made.st_mode & 0777);
 
     QProcess parec;
     parec.start("parec", {"-d", source, "--raw", "--format=s16le", "--rate=48000", "--channels=1",

@@ -12,7 +12,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 #include "devices/driver_install/driver_install.h"
 
@@ -96,13 +99,79 @@ TEST_F(LinuxDriverTools, TheAudioDriverIsThereWhenThePipeSourcesFifoIs) {
 TEST_F(LinuxDriverTools, InstallingTheAudioDriverLoadsAPipeSourceAndRemovingUnloadsIt) {
     if (!pulse_) GTEST_SKIP() << "no PulseAudio server (source scripts/start-audio.sh)";
     ASSERT_FALSE(findAudioDriver());
-    ASSERT_TRUE(installAudioDriver());
+    QString reason = "unchanged";
+    ASSERT_TRUE(installAudioDriver(kDriverToolTimeoutMs, &reason));
+    EXPECT_EQ(reason, "");
     EXPECT_TRUE(QFileInfo(link()).exists());
+    // The server makes its FIFO 0666; the install leaves it owner-only.
+    struct stat made {};
+    ASSERT_EQ(::stat(link().toLocal8Bit().constData(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0600u);
     EXPECT_TRUE(findAudioDriver());
     EXPECT_TRUE(removeAudioDriver());
     EXPECT_TRUE(WaitFor([&] { return !QFileInfo::exists(link()); }, 5000));
     EXPECT_FALSE(findAudioDriver());
     EXPECT_TRUE(removeAudioDriver());  // nothing left to remove
+}
+
+// What stands where the FIFO belongs and is not ours blocks the driver: it is
+// not found, and installing loads nothing, says why and leaves it alone.
+TEST_F(LinuxDriverTools, AnotherUsersFifoOrALinkBlocksTheAudioDriver) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a FIFO to another user";
+    const QByteArray path = link().toLocal8Bit();
+    QTemporaryDir elsewhere;
+    const QByteArray target = elsewhere.filePath("fifo").toLocal8Bit();
+    ASSERT_EQ(::mkfifo(target.constData(), 0600), 0);
+    struct Case {
+        const char* name;
+        std::function<bool()> plant;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"another user's FIFO",
+         [&] {
+             return ::mkfifo(path.constData(), 0600) == 0 && ::chown(path.constData(), 65534, 65534) == 0 &&
+                    ::chmod(path.constData(), 0622) == 0;
+         },
+         "belongs to another user (uid 65534)"},
+        {"a link to our own FIFO", [&] { return ::symlink(target.constData(), path.constData()) == 0; },
+         "is a symbolic link"},
+        {"a plain file",
+         [&] {
+             QFile plain(link());
+             return plain.open(QIODevice::WriteOnly);
+         },
+         "is not a FIFO"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(c.plant()) << c.name;
+        struct stat planted {};
+        ASSERT_EQ(::lstat(path.constData(), &planted), 0) << c.name;
+        EXPECT_FALSE(findAudioDriver()) << c.name;
+        QString reason;
+        EXPECT_FALSE(installAudioDriver(kDriverToolTimeoutMs, &reason)) << c.name;
+        EXPECT_TRUE(reason.contains(c.reason)) << c.name << ": " << reason.toStdString();
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.constData(), &after), 0) << c.name;
+        EXPECT_EQ(after.st_ino, planted.st_ino) << c.name;
+        EXPECT_EQ(after.st_uid, planted.st_uid) << c.name;
+        EXPECT_EQ(after.st_mode, planted.st_mode) << c.name;
+        if (pulse_) {
+            QProcess modules;
+            modules.start("pactl", {"list", "short", "modules"});
+            ASSERT_TRUE(modules.waitForFinished(5000));
+            EXPECT_FALSE(modules.readAllStandardOutput().contains("file=" + path)) << c.name;
+        }
+        ASSERT_EQ(::unlink(path.constData()), 0);
+    }
+}
+
+TEST_F(LinuxDriverTools, AnInstallThatNoAudioServerAnswersSaysSo) {
+    qputenv("PULSE_SERVER", "unix:" + runtime_.filePath("no-such-server").toLocal8Bit());
+    QString reason;
+    EXPECT_FALSE(installAudioDriver(kDriverToolTimeoutMs, &reason));
+    EXPECT_EQ(reason, "no audio server answers");
+    EXPECT_FALSE(QFileInfo::exists(link()));
 }
 
 TEST_F(LinuxDriverTools, TheCameraDriverIsTheAdministratorsDevice) {

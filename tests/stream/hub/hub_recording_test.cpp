@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <json/json.h>
 #include <map>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "audio_sink/stream_audio_sink_cache.h"
 #include "signal_recorder.h"
@@ -155,6 +157,54 @@ TEST_F(HubRecordingTest, AUsersFileWithTheProbesNameSurvivesTheStart) {
     entries.sort();
     expected.sort();
     EXPECT_EQ(entries, expected);
+}
+
+// Another user planted links named like the recording for every second the
+// start may fall in, into a save folder everyone may write, each pointing at
+// a file of the user's. The start fails, the user is told that the name is
+// taken, and the file the links point at keeps its content.
+TEST_F(HubRecordingTest, ALinkPlantedAtTheRecordingsNameLeavesItsTargetAloneAndTheStartFailsTold) {
+    ASSERT_EQ(::chmod(folder_.path().toLocal8Bit().constData(), 01777), 0);
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("thesis.odt");
+    const QByteArray precious = "the user's only copy\n";
+    {
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(precious) == precious.size());
+    }
+    constexpr int kSeconds = 10;
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList planted;
+    for (int second = -1; second <= kSeconds; ++second) {
+        const QString name = QString("ZuCam_recoder[%1].mp4").arg(now.addSecs(second).toString("yyyyMMddHHmmss"));
+        const QByteArray link = QDir(folder_.path()).filePath(name).toLocal8Bit();
+        ASSERT_EQ(::symlink(target.toLocal8Bit().constData(), link.constData()), 0);
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::lchown(link.constData(), 65534, 65534), 0);  // another user's
+        }
+        planted << name;
+    }
+    StreamFor(60);
+    ASSERT_TRUE(servertest::WaitUntil([&] { return AVFramePtr(cache_->CloneFront()) != nullptr; }));
+    hub_->StartRecord();
+    ASSERT_TRUE(signals_->waitFor("RecordStartFailed"));
+    const QString told = signals_->last("RecordStartFailed")[0].toString();
+    EXPECT_TRUE(told.startsWith(QString::fromUtf8("输出目录中已有同名的文件或链接，录制未开始："))) << told.toStdString();
+    const QString named = told.section('\n', 1);
+    EXPECT_TRUE(planted.contains(QFileInfo(named).fileName())) << told.toStdString();
+    EXPECT_EQ(signals_->count("RecordStartSuccess"), 0);
+
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), precious);
+    for (const QString& name : planted) {
+        EXPECT_TRUE(QFileInfo(QDir(folder_.path()).filePath(name)).isSymLink()) << name.toStdString();
+    }
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(),
+              planted.size());
+    hub_->StopRecord();
+    signals_->settle(200);
+    EXPECT_EQ(signals_->count("RecordStoped"), 0);
 }
 
 TEST_F(HubRecordingTest, AStopAfterCloseManagerStillFinalisesTheFile) {

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "audio_sink/stream_audio_sink_cache.h"
@@ -357,6 +362,68 @@ INSTANTIATE_TEST_SUITE_P(
                     FailedStartCase{"MissingFolder", true, "missing/a.mp4"},
                     FailedStartCase{"UnknownFormat", true, "a.unknownformat"}),
     [](const testing::TestParamInfo<FailedStartCase>& param) { return std::string(param.param.name); });
+
+// Whatever stands at the recording's name already (in a folder others may
+// write: a link planted by another user, pointing at a file of the user's or
+// at nothing) is not opened: the start fails as "name taken", the link stays
+// a link and its target keeps its bytes (or is not created).
+TEST_F(RecorderTest, WhatIsAtTheNameAlreadyIsLeftAloneAndTheStartSaysTheNameIsTaken) {
+    ASSERT_EQ(::chmod(folder_.path().toLocal8Bit().constData(), 01777), 0);
+    QTemporaryDir elsewhere;
+    const std::string target = elsewhere.filePath("precious").toStdString();
+    const std::string missing = elsewhere.filePath("not-yet").toStdString();
+    const QByteArray content = "the user's file\n";
+    struct Case {
+        const char* name;
+        std::function<bool(const std::string& at)> plant;
+    };
+    const std::vector<Case> cases = {
+        {"a link to a file of the user's", [&](const std::string& at) { return ::symlink(target.c_str(), at.c_str()) == 0; }},
+        {"a dangling link", [&](const std::string& at) { return ::symlink(missing.c_str(), at.c_str()) == 0; }},
+        {"a file", [&](const std::string& at) {
+             QFile file(QString::fromStdString(at));
+             return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+         }},
+    };
+    AVFramePtr frame = UniformFrame(320, 240, 80);
+    video_->Push(frame.get());
+    for (const Case& c : cases) {
+        {
+            QFile file(QString::fromStdString(target));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
+        ASSERT_TRUE(c.plant(path_)) << c.name;
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::lchown(path_.c_str(), 65534, 65534), 0) << c.name;  // another user's
+        }
+        struct stat planted {};
+        ASSERT_EQ(::lstat(path_.c_str(), &planted), 0);
+
+        FFmpegRecorder recorder(audio_.get(), video_.get(), events_);
+        EXPECT_FALSE(recorder.Start(path_)) << c.name;
+        EXPECT_EQ(recorder.startError(), StreamRecorder::StartError::kNameTaken) << c.name;
+        recorder.Stop();
+
+        struct stat after {};
+        ASSERT_EQ(::lstat(path_.c_str(), &after), 0) << c.name;
+        EXPECT_EQ(after.st_ino, planted.st_ino) << c.name;
+        EXPECT_EQ(after.st_size, planted.st_size) << c.name;
+        QFile file(QString::fromStdString(target));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), content) << c.name;
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(missing))) << c.name;
+        ASSERT_EQ(::unlink(path_.c_str()), 0);
+    }
+    // The name free again: the same recorder class records there.
+    FFmpegRecorder recorder(audio_.get(), video_.get(), events_);
+    EXPECT_TRUE(recorder.Start(path_));
+    EXPECT_EQ(recorder.startError(), StreamRecorder::StartError::kNone);
+    recorder.Stop();
+    struct stat made {};
+    ASSERT_EQ(::lstat(path_.c_str(), &made), 0);
+    EXPECT_TRUE(S_ISREG(made.st_mode));
+    EXPECT_EQ(made.st_uid, ::geteuid());
+}
 
 TEST_F(RecorderTest, AFullDiskInterruptsAndLeavesAPlayableFile) {
     // A file size limit stands for the full disk: writes past it fail with
