@@ -48,21 +48,24 @@ bool WaitForOutput(QProcess& process, QByteArray& seen, const QByteArray& text, 
     return seen.contains(text);
 }
 
+// Starts the program with its settings under home, merged output.
+void StartProgram(QProcess& program, const QTemporaryDir& home) {
+    program.setProcessEnvironment(ProgramEnvironment(home));
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QString(ZUCAM_PROGRAM), QStringList());
+}
+
 TEST(Program, StartsRaisesOnASecondStartAndShutsDownInOrder) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     QProcess first;
-    first.setProcessEnvironment(ProgramEnvironment(home));
-    first.setProcessChannelMode(QProcess::MergedChannels);
-    first.start(QString(ZUCAM_PROGRAM), QStringList());
+    StartProgram(first, home);
     ASSERT_TRUE(first.waitForStarted(5000));
     QByteArray firstOutput;
     ASSERT_TRUE(WaitForOutput(first, firstOutput, "loaded modules count=1", 15000)) << firstOutput.constData();
 
     QProcess second;
-    second.setProcessEnvironment(ProgramEnvironment(home));
-    second.setProcessChannelMode(QProcess::MergedChannels);
-    second.start(QString(ZUCAM_PROGRAM), QStringList());
+    StartProgram(second, home);
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
@@ -111,9 +114,7 @@ TEST(Program, DamagedSettingsNeitherStopTheStartNorCostTheGoodMembers) {
         file.close();
 
         QProcess program;
-        program.setProcessEnvironment(ProgramEnvironment(home));
-        program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(QString(ZUCAM_PROGRAM), QStringList());
+        StartProgram(program, home);
         ASSERT_TRUE(program.waitForStarted(5000));
         QByteArray output;
         ASSERT_TRUE(WaitForOutput(program, output, "ZuCam started", 15000)) << output.constData();

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -45,7 +47,7 @@ bool headComplete(const std::string& head) {
 
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
 
-// The closing of one connection, in the order they were accepted.
+// Closes connections[index] and removes it, keeping the others' order.
 void closeConnection(std::vector<Connection>* connections, size_t index) {
     ::close((*connections)[index].fd);
     connections->erase(connections->begin() + static_cast<std::ptrdiff_t>(index));

@@ -62,7 +62,15 @@ private:
 // A client that connects and then says nothing.
 class IdleClient {
 public:
-    explicit IdleClient(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    // from: the client's own address, "127.0.0.3" say; the system's choice when empty.
+    explicit IdleClient(uint16_t port, const char* from = nullptr)
+        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        if (from != nullptr) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &source.sin_addr);
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof(source)) != 0) return;
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -223,6 +231,25 @@ TEST(HttpServer, TwoHundredIdleConnectionsOfOneClientDoNotKeepTheAnswerBack) {
     // Again while they are still there, and from another address.
     EXPECT_LT(timeToAnswerMs(server->Port()), 1000);
     EXPECT_EQ(RawHttpExchange("127.0.0.2", server->Port(), "GET / HTTP/1.0\r\n\r\n", 2s).status, 200);
+}
+
+// Clients of many addresses, each at its own bound, together over the
+// total: the newest connection is still read.
+TEST(HttpServer, IdleClientsOfManyAddressesDoNotKeepTheAnswerBack) {
+    FixedPage page("ok");
+    auto server = startOnFreePort(&page);
+    ASSERT_NE(server, nullptr);
+    std::vector<std::unique_ptr<IdleClient>> idle;
+    for (int host = 10; host < 30; ++host) {
+        const std::string from = "127.0.0." + std::to_string(host);
+        for (int i = 0; i < HttpServer::kMaxConnectionsPerClient; ++i) {
+            idle.push_back(std::make_unique<IdleClient>(server->Port(), from.c_str()));
+            ASSERT_TRUE(idle.back()->connected()) << from;
+        }
+    }
+    ASSERT_GT(int(idle.size()), HttpServer::kMaxConnections);
+    EXPECT_LT(timeToAnswerMs(server->Port()), 1000);
+    EXPECT_LT(timeToAnswerMs(server->Port()), 1000);
 }
 
 // A client that sends its request a byte at a time, never finishing.
