@@ -12,8 +12,8 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
   # FFmpeg 5.1 (H.264 through libx264)
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-  # iOS USB, audio clock, JSON, HTTP page
-  libimobiledevice-dev libusbmuxd-dev libplist-dev librtaudio-dev libjsoncpp-dev libcivetweb-dev
+  # iOS USB, audio clock, JSON
+  libimobiledevice-dev libusbmuxd-dev libplist-dev librtaudio-dev libjsoncpp-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri pulseaudio pulseaudio-utils ffmpeg

@@ -7,6 +7,7 @@
 #include <QUuid>
 #include <cstdio>
 #include <json/json.h>
+#include <optional>
 
 #include "audio_sink/stream_audio_sink_cache.h"
 #include "core/system/probe_write.h"
@@ -49,16 +50,30 @@ Json::Value ReplyEnvelope(const Json::Value& data) {
     return message;
 }
 
-// A port number from the phone: 0 (none) or a real port.
+// A member the phone sent in a kind that cannot be read: the phone broke
+// the protocol and the channel closes.
+bool WrongKind(const char* command, const char* member) {
+    LOG_E("cmd %s: member %s has the wrong kind, close connection.\n", command, member);
+    return false;
+}
+
+// A port number from the phone: 0 (none, also when missing) or a real port.
 bool ReadPort(const Json::Value& data, const char* member, int* port) {
-    if (!data.isMember(member)) return true;
-    const int value = data[member].asInt();
-    if (value < 0 || value > 65535) {
-        LOG_E("hello: port %s=%d is out of range\n", member, value);
+    const std::optional<int> value = ReadIntMember(data, member, 0);
+    if (!value) return WrongKind("hello", member);
+    if (*value < 0 || *value > 65535) {
+        LOG_E("hello: port %s=%d is out of range\n", member, *value);
         return false;
     }
-    *port = value;
+    *port = *value;
     return true;
+}
+
+// data.type of the record and state commands; 0 when missing.
+std::optional<int> ReadSubType(const Json::Value& data, const char* command) {
+    const std::optional<int> type = ReadIntMember(data, "type", 0);
+    if (!type) WrongKind(command, "type");
+    return type;
 }
 
 }  // namespace
@@ -283,14 +298,18 @@ void StreamManager::HandleCommandInternal(QString cmd, quint64 connection) {
 }
 
 bool StreamManager::HandleHello(Json::Value data) {
-    const std::string name = data["name"].asString();
+    const std::optional<std::string> name = ReadStringMember(data, "name", std::string());
+    if (!name) return WrongKind("hello", "name");
     int udpPort = 0;
     int phonePort = 0;
     const bool iproxy = receiver_ && receiver_->IsIProxy();
     if (iproxy ? !ReadPort(data, "iproxyPort", &phonePort) : !ReadPort(data, "udpPort", &udpPort)) return false;
-    const int fps = data.isMember("fps") ? data["fps"].asInt() : 30;
-    const int width = data.isMember("width") ? data["width"].asInt() : 240;
-    const int height = data.isMember("height") ? data["height"].asInt() : 320;
+    const std::optional<int> fps = ReadIntMember(data, "fps", 30);
+    const std::optional<int> width = ReadIntMember(data, "width", 240);
+    const std::optional<int> height = ReadIntMember(data, "height", 320);
+    if (!fps) return WrongKind("hello", "fps");
+    if (!width) return WrongKind("hello", "width");
+    if (!height) return WrongKind("hello", "height");
 
     connectionKey_ = QUuid::createUuid().toString().toStdString();
     const bool udp = udpPort != 0;
@@ -320,7 +339,7 @@ bool StreamManager::HandleHello(Json::Value data) {
     }
 
     disconnectExpected_ = false;
-    emit OnNewConnection(QString::fromStdString(name), fps, width, height);
+    emit OnNewConnection(QString::fromStdString(*name), *fps, *width, *height);
     return true;
 }
 
@@ -336,8 +355,10 @@ bool StreamManager::HandleScreenShot(Json::Value /*data*/) {
 }
 
 bool StreamManager::HandleRecord(Json::Value data) {
+    const std::optional<int> type = ReadSubType(data, "record");
+    if (!type) return false;
     bool state = false;
-    switch (data["type"].asInt()) {
+    switch (*type) {
     case 0:
         StopRecord();
         break;
@@ -359,14 +380,14 @@ bool StreamManager::HandleRecord(Json::Value data) {
 }
 
 bool StreamManager::HandleVideoState(Json::Value data) {
-    const int state = data["type"].asInt();
+    const std::optional<int> state = ReadSubType(data, "video state");
     if (state != 0 && state != 1) return false;
     emit OnSwitchVideoTransport(state == 1);
     return true;
 }
 
 bool StreamManager::HandleAudioState(Json::Value data) {
-    const int state = data["type"].asInt();
+    const std::optional<int> state = ReadSubType(data, "audio state");
     if (state != 0 && state != 1) return false;
     emit OnSwitchAudioTransport(state == 1);
     return true;

@@ -1,7 +1,7 @@
 #include "version_check.h"
 
-#include <json/reader.h>
 #include <json/value.h>
+#include <json_input/json_input.h>
 
 #include <QStringList>
 #include <regex>
@@ -24,8 +24,8 @@ bool toBounded(const std::string& digits, uint64_t limit, uint64_t* value) {
 
 // A member as text: only a JSON string counts; anything else is empty.
 std::string textMember(const Json::Value& object, const char* name) {
-    const Json::Value& member = object[name];
-    return member.isString() ? member.asString() : std::string();
+    const Json::Value* const member = json_input::FindMember(object, name);
+    return member != nullptr && member->isString() ? member->asString() : std::string();
 }
 
 QString utf8(const std::string& text) { return QString::fromUtf8(text.c_str(), int(text.size())); }
@@ -59,11 +59,7 @@ void VersionCheck::HandleReply(const tq::Value& reply, bool manual) {
     // Members other than the texts we need (an object under "configs", a
     // "result" that is not an object) end nothing.
     Json::Value result;
-    Json::CharReaderBuilder builder;
-    const std::string text = map["result"].toStdString();
-    std::string errors;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader->parse(text.data(), text.data() + text.size(), &result, &errors) || !result.isObject()) {
+    if (!json_input::Parse(map["result"].toStdString(), &result) || !result.isObject()) {
         result = Json::Value(Json::objectValue);
     }
     const std::string appVersion = textMember(result, "app_version");

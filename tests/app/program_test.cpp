@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -47,21 +48,24 @@ bool WaitForOutput(QProcess& process, QByteArray& seen, const QByteArray& text, 
     return seen.contains(text);
 }
 
+// Starts the program with its settings under home, merged output.
+void StartProgram(QProcess& program, const QTemporaryDir& home) {
+    program.setProcessEnvironment(ProgramEnvironment(home));
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QString(ZUCAM_PROGRAM), QStringList());
+}
+
 TEST(Program, StartsRaisesOnASecondStartAndShutsDownInOrder) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     QProcess first;
-    first.setProcessEnvironment(ProgramEnvironment(home));
-    first.setProcessChannelMode(QProcess::MergedChannels);
-    first.start(QString(ZUCAM_PROGRAM), QStringList());
+    StartProgram(first, home);
     ASSERT_TRUE(first.waitForStarted(5000));
     QByteArray firstOutput;
     ASSERT_TRUE(WaitForOutput(first, firstOutput, "loaded modules count=1", 15000)) << firstOutput.constData();
 
     QProcess second;
-    second.setProcessEnvironment(ProgramEnvironment(home));
-    second.setProcessChannelMode(QProcess::MergedChannels);
-    second.start(QString(ZUCAM_PROGRAM), QStringList());
+    StartProgram(second, home);
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
@@ -80,6 +84,55 @@ TEST(Program, StartsRaisesOnASecondStartAndShutsDownInOrder) {
     QFile config(home.path() + "/config/ZuCam/config.json");
     ASSERT_TRUE(config.open(QIODevice::ReadOnly)) << config.fileName().toStdString();
     EXPECT_TRUE(config.readAll().contains("cfg_device_name"));
+}
+
+// A settings file nested past jsoncpp's stack limit once ended the program
+// before it started, every time; a member of the wrong kind cost every
+// setting. Now the program starts and ends normally, an unreadable file is
+// kept aside and the readable members survive the save.
+TEST(Program, DamagedSettingsNeitherStopTheStartNorCostTheGoodMembers) {
+    const std::string nested = std::string(1001, '[') + std::string(1001, ']');
+    struct Case {
+        std::string contents;
+        bool membersKept;
+    };
+    const Case cases[] = {
+        {nested, false},
+        {R"({"cfg_device_name":"Mine","cfg_save_dir":"/srv/rec","cfg_first_open":0})", true},
+        {R"({"cfg_device_name":"Mine","cfg_first_open":1e400,"cfg_save_dir":"/srv/rec"})", true},
+        {R"({"cfg_device_name":"Mine","cfg_camera_name":)" + nested + R"(,"cfg_save_dir":"/srv/rec"})", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.contents.substr(0, 80));
+        QTemporaryDir home;
+        ASSERT_TRUE(home.isValid());
+        const QString folder = home.path() + "/config/ZuCam";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile file(folder + "/config.json");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.contents.data(), qint64(c.contents.size()));
+        file.close();
+
+        QProcess program;
+        StartProgram(program, home);
+        ASSERT_TRUE(program.waitForStarted(5000));
+        QByteArray output;
+        ASSERT_TRUE(WaitForOutput(program, output, "ZuCam started", 15000)) << output.constData();
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        ASSERT_TRUE(program.waitForFinished(10000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << (output + program.readAll()).constData();
+
+        QFile aside(folder + "/config.json.bad");
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+        EXPECT_EQ(aside.readAll().toStdString(), c.contents);
+        QFile saved(folder + "/config.json");
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        const QByteArray settings = saved.readAll();
+        EXPECT_TRUE(settings.contains("cfg_first_open")) << settings.constData();
+        EXPECT_EQ(settings.contains("\"Mine\"") && settings.contains("\"/srv/rec\""), c.membersKept)
+            << settings.constData();
+    }
 }
 
 // The program, copied into the stand-in tools' folder, so that it finds them

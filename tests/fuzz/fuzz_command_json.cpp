@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CommandEnvelope envelope;
     if (!ReadCommandEnvelope(text, &envelope)) return 0;
     // The members the handlers read, with the kinds they read them as.
-    for (const char* member : {"videoPort", "audioPort", "key", "name", "state", "udp", "delay"}) {
+    for (const char* member : {"name", "udpPort", "iproxyPort", "fps", "width", "height", "type"}) {
         (void)ReadIntMember(envelope.data, member, 0);
         (void)ReadStringMember(envelope.data, member, std::string());
         (void)ReadBoolMember(envelope.data, member, false);

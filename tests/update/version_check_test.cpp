@@ -102,6 +102,11 @@ TEST_F(VersionCheckTest, ManualAnswersEveryOutcomeAutomaticStaysQuiet) {
         {replyWith("not json"), {"version error"}},
         {replyWith("[1,2,3]"), {"version error"}},
         {replyWith("\"1.2.0\""), {"version error"}},
+        // Nested past the parser's stack limit: jsoncpp throws on it.
+        {replyWith(std::string(1001, '[') + std::string(1001, ']')), {"version error"}},
+        {replyWith(R"({"app_version":"1.1.8","current_version":"1.2.0","configs":)" + std::string(1001, '[') +
+                   std::string(1001, ']') + "}"),
+         {"version error"}},
         {replyWith("", -1), {"check failed"}},
         {tq::Value(), {"check failed"}},
     };

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <json/value.h>
+
+#include <optional>
 #include <string>
 
 struct CommandEnvelope {
@@ -13,12 +15,15 @@ struct CommandEnvelope {
     Json::Value root;
 };
 
-// false: not JSON, not an object, or "type" missing or not an integer.
+// false: not JSON (nesting too deep included), not an object, or "type"
+// missing or not an integer. Never throws.
 bool ReadCommandEnvelope(const std::string& text, CommandEnvelope* out);
 
 // Typed reads of one member of a "data" object, as the hub's handlers do
-// them. A missing member, a data that is no object, or a value jsoncpp
-// cannot convert (its conversions throw; caught here) gives fallback.
-int ReadIntMember(const Json::Value& data, const char* member, int fallback);
-std::string ReadStringMember(const Json::Value& data, const char* member, const std::string& fallback);
-bool ReadBoolMember(const Json::Value& data, const char* member, bool fallback);
+// them. A missing member, or a null data, gives missing. A member of another
+// kind (an object where a text or a number belongs, a number out of range),
+// or a data that is neither an object nor null, gives nullopt: the phone
+// broke the protocol. Never throw.
+std::optional<int> ReadIntMember(const Json::Value& data, const char* member, int missing);
+std::optional<std::string> ReadStringMember(const Json::Value& data, const char* member, const std::string& missing);
+std::optional<bool> ReadBoolMember(const Json::Value& data, const char* member, bool missing);

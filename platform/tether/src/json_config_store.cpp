@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <json/json.h>
+#include <json_input/json_input.h>
 #include <memory>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "local_system.h"
 
@@ -58,27 +60,52 @@ void JsonConfigStore::load() {
     file.close();
     const std::string text = contents.str();
 
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
+    std::vector<json_input::ObjectMember> members;
     std::string parseError;
-    bool usable = reader->parse(text.data(), text.data() + text.size(), &root, &parseError) && root.isObject();
-    std::map<std::string, std::string> loaded;
-    for (auto member = root.begin(); usable && member != root.end(); ++member) {
-        usable = member->isString();
-        if (usable) loaded[member.name()] = member->asString();
-    }
-    if (!usable) {
-        // jsoncpp's message spans lines; the log keeps one line per message.
-        for (char& c : parseError) c = c == '\n' ? ' ' : c;
-        const std::string aside = filePath_ + ".bad";
-        logError("config: " + filePath_ + " is not an object of texts (" + parseError + "); kept as " + aside);
-        if (rename(filePath_.c_str(), aside.c_str()) != 0) logError("config: cannot rename it: " + errorText());
+    if (!json_input::ParseObjectMembers(text, &members, &parseError)) {
+        // Nothing in it can be trusted: it moves aside whole, so the next
+        // flush does not destroy what may be repaired by hand.
+        const std::string aside = freeAsidePath();
+        logError("config: " + filePath_ + " cannot be read (" + parseError + "); moved to " + aside);
+        if (rename(filePath_.c_str(), aside.c_str()) != 0) logError("config: cannot move it: " + errorText());
         return;
+    }
+    std::map<std::string, std::string> loaded;
+    std::string unreadable;
+    for (const json_input::ObjectMember& member : members) {
+        if (member.readable && member.value.isString() && loaded.count(member.name) == 0) {
+            loaded[member.name] = member.value.asString();
+        } else {
+            unreadable += (unreadable.empty() ? "\"" : ", \"") + member.name + "\"";
+        }
+    }
+    if (!unreadable.empty()) {
+        // The members that are texts are kept; the others (another kind, a
+        // damaged value, a second one of a name) are not loaded, so their
+        // readers fall back to their defaults and the next flush no longer
+        // holds them. Their original text survives in a copy.
+        const std::string aside = freeAsidePath();
+        logError("config: " + filePath_ + ": " + unreadable + " cannot be read as a text; left out, the file copied to " +
+                 aside);
+        if (!writeNewFile(aside, text)) logError("config: cannot write " + aside + ": " + errorText());
     }
     const std::lock_guard<std::mutex> lock(valuesMutex_);
     values_ = std::move(loaded);
+}
+
+std::string JsonConfigStore::freeAsidePath() const {
+    // An older damaged file is never replaced: it may be the only copy of
+    // what the user had. After ten of them the last name is reused.
+    std::string path = filePath_ + ".bad";
+    for (int n = 2; n <= 10 && access(path.c_str(), F_OK) == 0; ++n) path = filePath_ + ".bad-" + std::to_string(n);
+    return path;
+}
+
+bool JsonConfigStore::writeNewFile(const std::string& path, const std::string& text) {
+    const int fileDescriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fileDescriptor < 0) return false;
+    const bool written = writeFully(fileDescriptor, text) && fsync(fileDescriptor) == 0;
+    return close(fileDescriptor) == 0 && written;
 }
 
 bool JsonConfigStore::flush() {

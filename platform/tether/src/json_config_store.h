@@ -15,9 +15,13 @@ namespace tq {
 class JsonConfigStore final : public ConfigStore {
 public:
     // Loads config.json from directory when it is there. A file that is not a
-    // JSON object of strings is renamed to config.json.bad and the store
-    // starts empty, so the next flush does not destroy what may be repaired
-    // by hand. The logger is borrowed and must outlive the store.
+    // JSON object at all is renamed to config.json.bad and the store starts
+    // empty; a member that is not a text (another kind, a damaged value such
+    // as 1e400, a repeated name) is left out, its reader falls back to its
+    // default, the others load, and the file is copied to config.json.bad. Either way the next flush does not destroy what may be
+    // repaired by hand; an existing .bad file is kept and the next free name
+    // (.bad-2 to .bad-10) taken. The logger is borrowed and must outlive the
+    // store.
     JsonConfigStore(std::string directory, Logger* logger);
 
     // Any thread. The file is replaced by a rename, so a crash at any moment
@@ -30,6 +34,9 @@ public:
 
 private:
     void load();
+    // Where a damaged file goes: config.json.bad, or the first free .bad-N.
+    std::string freeAsidePath() const;
+    static bool writeNewFile(const std::string& path, const std::string& text);
     std::map<std::string, std::string> snapshot() const;
     // Writes text to a fresh temporary file beside config.json, syncs it,
     // renames it over config.json and syncs the folder.

@@ -1,11 +1,10 @@
 #include "trevane/version_info.h"
 
-#include <json/reader.h>
 #include <json/value.h>
 #include <json/writer.h>
+#include <json_input/json_input.h>
 
 #include <QUrl>
-#include <memory>
 #include <QThreadPool>
 
 namespace trevane {
@@ -56,12 +55,8 @@ tq::Value FetchVersionInfo(const VersionQuery& query, const Zu_Client::ZuTransfe
         return failure(logger, "status " + std::to_string(response.statusCode) + " " + response.error);
     }
     Json::Value answer;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    const char* const begin = response.body.data();
-    if (!reader->parse(begin, begin + response.body.size(), &answer, &errors) || !answer.isObject() ||
-        !answer["errcode"].isInt() || !(answer["result"].isObject() || answer["result"].isNull())) {
+    if (!json_input::Parse(response.body, &answer) || !answer.isObject() || !answer["errcode"].isInt() ||
+        !(answer["result"].isObject() || answer["result"].isNull())) {
         return failure(logger, "the host's answer is not a version reply");
     }
     Json::Value result = answer["result"].isObject() ? answer["result"] : Json::Value(Json::objectValue);

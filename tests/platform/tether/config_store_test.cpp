@@ -142,6 +142,11 @@ TEST_F(TqConfigStore, DamagedFileLoadsEmptyAndIsKeptAside) {
         "{\"number\": 5}",
         "{\"a\": \"1\"} trailing",
         "",
+        // Nested past jsoncpp's stack limit, which throws rather than fails.
+        std::string(1001, '[') + std::string(1001, ']'),
+        std::string(100000, '{'),
+        "{\"a\": " + std::string(1001, '[') + "}",
+        "{\"a\": \"1\", 5: \"x\"}",
     };
     for (const std::string& contents : damaged) {
         SCOPED_TRACE(contents);
@@ -165,6 +170,71 @@ TEST_F(TqConfigStore, DamagedFileLoadsEmptyAndIsKeptAside) {
         EXPECT_EQ(onDisk, (Texts{{"fresh", "start"}}));
         EXPECT_EQ(readFile(folder() + "/config.json.bad"), contents);
     }
+}
+
+// One member that cannot be read as a text costs that member alone: the
+// others load, the file is copied aside whole, and the next flush keeps the
+// good members.
+TEST_F(TqConfigStore, UnreadableMemberFallsOutAloneAndTheFileIsCopiedAside) {
+    const std::string deep = std::string(1001, '[') + std::string(1001, ']');
+    const std::vector<std::string> bad = {
+        "0", "1e400", "-1e400", "true", "null", "{}", "{\"a\": 1}", "[\"x\"]", deep, "", "tru",
+        "\"two\" \"texts\"", "\"\\x\"",
+    };
+    int logged = 0;  // the log is kept over restarts
+    for (const std::string& value : bad) {
+        SCOPED_TRACE(value.substr(0, 40));
+        tq::UninitTether();
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder())));
+        QFile::remove(QString::fromStdString(folder() + "/config.json.bad"));
+        const std::string contents = "{\"cfg_device_name\":\"Mine\",\"cfg_first_open\":" + value +
+                                     ",\n \"cfg_save_dir\" : \"/srv/rec\"}";
+        writeFile(folder() + "/config.json", contents);
+        tether_.restart();
+
+        bool found = false;
+        EXPECT_EQ(config().getString("cfg_device_name", &found), "Mine");
+        EXPECT_TRUE(found);
+        EXPECT_EQ(config().getString("cfg_save_dir", &found), "/srv/rec");
+        EXPECT_TRUE(found);
+        config().getString("cfg_first_open", &found);
+        EXPECT_FALSE(found);
+        EXPECT_EQ(readFile(folder() + "/config.json.bad"), contents);
+        EXPECT_EQ(zucam::test::CountInLog("\"cfg_first_open\" cannot be read as a text"), ++logged);
+
+        ASSERT_TRUE(config().flush());
+        Texts onDisk;
+        ASSERT_TRUE(parseConfigFile(folder() + "/config.json", &onDisk));
+        EXPECT_EQ(onDisk, (Texts{{"cfg_device_name", "Mine"}, {"cfg_save_dir", "/srv/rec"}}));
+        EXPECT_EQ(readFile(folder() + "/config.json.bad"), contents);
+    }
+
+    // A name given twice: the first stands, and the file is kept aside.
+    tq::UninitTether();
+    QFile::remove(QString::fromStdString(folder() + "/config.json.bad"));
+    const std::string twice = R"({"a":"first","b":"kept","a":"second"})";
+    writeFile(folder() + "/config.json", twice);
+    tether_.restart();
+    EXPECT_EQ(config().getString("a", nullptr), "first");
+    EXPECT_EQ(config().getString("b", nullptr), "kept");
+    EXPECT_EQ(readFile(folder() + "/config.json.bad"), twice);
+}
+
+TEST_F(TqConfigStore, AnEarlierDamagedFileIsNeverReplaced) {
+    tq::UninitTether();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder())));
+    writeFile(folder() + "/config.json.bad", "the first damage");
+    writeFile(folder() + "/config.json", "{\"cut");
+    tether_.restart();
+    EXPECT_EQ(readFile(folder() + "/config.json.bad"), "the first damage");
+    EXPECT_EQ(readFile(folder() + "/config.json.bad-2"), "{\"cut");
+
+    tq::UninitTether();
+    writeFile(folder() + "/config.json", "{\"a\":1}");
+    tether_.restart();
+    EXPECT_EQ(readFile(folder() + "/config.json.bad"), "the first damage");
+    EXPECT_EQ(readFile(folder() + "/config.json.bad-2"), "{\"cut");
+    EXPECT_EQ(readFile(folder() + "/config.json.bad-3"), "{\"a\":1}");
 }
 
 TEST_F(TqConfigStore, FailedFlushLeavesThePreviousFile) {

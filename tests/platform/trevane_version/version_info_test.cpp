@@ -53,6 +53,13 @@ TEST(VersionInfo, LyingSlowOrFloodingHostsGiveAQuietFailure) {
         {"not json", [](HttpPeer& p) { p.reply(200, "<html>hello</html>"); }},
         {"errcode text", [](HttpPeer& p) { p.reply(200, R"({"errcode":"0","result":{}})"); }},
         {"result array", [](HttpPeer& p) { p.reply(200, R"({"errcode":0,"result":[1]})"); }},
+        {"nested answer", [](HttpPeer& p) { p.reply(200, std::string(1001, '[') + std::string(1001, ']')); }},
+        {"nested result",
+         [](HttpPeer& p) {
+             p.reply(200, R"({"errcode":0,"result":{"configs":)" + std::string(1001, '{') +
+                              std::string(1001, '}') + "}}");
+         }},
+        {"number beyond double", [](HttpPeer& p) { p.reply(200, R"({"errcode":0,"result":{"configs":1e400}})"); }},
         {"not found", [](HttpPeer& p) { p.reply(404, R"({"errcode":0,"result":{}})"); }},
         {"silent", [](HttpPeer& p) { p.pause(10s); }},
         {"flood",
@@ -114,6 +121,32 @@ TEST_F(Command311, LoopbackHostsOfferReachesTheDecision) {
     g_cd->appInfo->setValue("host", tq::Value(host.url("/")), 0);
     ASSERT_TRUE(askAndDecide(false));
     EXPECT_EQ(prompter.offered, "1.1.10");
+}
+
+// The answer is read on a pool thread: an exception there would end the
+// program. Each ends the check quietly; the program goes on.
+TEST_F(Command311, NestedOrWronglyTypedAnswersEndTheCheckQuietly) {
+    const std::string nested = std::string(1001, '[') + std::string(1001, ']');
+    const std::vector<std::pair<std::string, int CountingPrompter::*>> answers = {
+        {nested, &CountingPrompter::failed},
+        {R"({"errcode":0,"result":{"current_version":)" + nested + "}}", &CountingPrompter::failed},
+        {R"({"errcode":0,"result":{"app_version":{"a":1},"current_version":["1.2.0"],"download_url":{}}})",
+         &CountingPrompter::errors},
+        {R"({"errcode":0,"result":{"app_version":"1.1.8","current_version":1.2,"update_brief":1e300}})",
+         &CountingPrompter::errors},
+    };
+    for (const auto& [body, counter] : answers) {
+        SCOPED_TRACE(body.substr(0, 80));
+        ScriptedHttpServer host([&body = body](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, body); });
+        g_cd->appInfo->setValue("host", tq::Value(host.url("/")), 0);
+        prompter = CountingPrompter();
+        ASSERT_TRUE(askAndDecide(false));
+        EXPECT_EQ(prompter.failed + prompter.errors + prompter.upToDate, 0);
+        EXPECT_TRUE(prompter.offered.isEmpty());
+        ASSERT_TRUE(askAndDecide(true));
+        EXPECT_EQ(prompter.*counter, 1);
+        EXPECT_TRUE(prompter.offered.isEmpty());
+    }
 }
 
 TEST_F(Command311, UnreachableDefaultHostIsALoggedQuietFailureAndAManualCheckSaysSo) {

@@ -265,7 +265,13 @@ TEST_P(HubClosingTest, ClosesTheChannelWithoutReply) {
     EXPECT_FALSE(phone.readFrame(std::chrono::milliseconds(300)).has_value());
     EXPECT_TRUE(phone.waitClosed());
     EXPECT_TRUE(signals_->waitFor("OnDisconnected"));
+    // The hub goes on serving the next phone.
+    CommandClient next;
+    ASSERT_TRUE(connect(next));
+    EXPECT_TRUE(next.hello("Pixel", 30, 320, 240).has_value()) << next.lastError();
 }
+
+const std::string kNested = std::string(1001, '[') + std::string(1001, ']');
 
 INSTANTIATE_TEST_SUITE_P(
     BadCommands, HubClosingTest,
@@ -275,7 +281,20 @@ INSTANTIATE_TEST_SUITE_P(
                     ClosingCase{"RecordOfUnknownKind", "{\"type\":5,\"data\":{\"type\":3}}"},
                     ClosingCase{"PictureOfUnknownKind", "{\"type\":7,\"data\":{\"type\":2}}"},
                     ClosingCase{"SoundWithStringKind", "{\"type\":8,\"data\":{\"type\":\"on\"}}"},
-                    ClosingCase{"HelloWithPortOutOfRange", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":70000}}"}),
+                    ClosingCase{"HelloWithPortOutOfRange", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":70000}}"},
+                    // Nested past jsoncpp's stack limit (which throws) and
+                    // members of kinds that jsoncpp's conversions throw on.
+                    ClosingCase{"NestedMessage", kNested},
+                    ClosingCase{"NestedData", "{\"type\":0,\"data\":" + kNested + "}"},
+                    ClosingCase{"HelloWithNestedName", "{\"type\":0,\"data\":{\"name\":" + kNested + "}}"},
+                    ClosingCase{"HelloWithObjectName", "{\"type\":0,\"data\":{\"name\":{\"a\":1}}}"},
+                    ClosingCase{"HelloWithArrayData", "{\"type\":0,\"data\":[\"x\"]}"},
+                    ClosingCase{"HelloWithTextFps", "{\"type\":0,\"data\":{\"name\":\"x\",\"fps\":\"30\"}}"},
+                    ClosingCase{"HelloWithFpsBeyondInt", "{\"type\":0,\"data\":{\"name\":\"x\",\"fps\":1e20}}"},
+                    ClosingCase{"HelloWithFpsBeyondDouble", "{\"type\":0,\"data\":{\"name\":\"x\",\"fps\":1e400}}"},
+                    ClosingCase{"HelloWithObjectPort", "{\"type\":0,\"data\":{\"name\":\"x\",\"udpPort\":{}}}"},
+                    ClosingCase{"RecordWithObjectKind", "{\"type\":5,\"data\":{\"type\":{}}}"},
+                    ClosingCase{"RecordWithTextData", "{\"type\":5,\"data\":\"1\"}"}),
     [](const testing::TestParamInfo<ClosingCase>& param) { return std::string(param.param.name); });
 
 TEST_F(HubTest, OversizedFrameEndsTheConnection) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <json/writer.h>
+#include <optional>
 #include <string>
 
 #include "packet_bytes.h"
@@ -61,26 +62,48 @@ TEST(CommandEnvelopeRead, TopLevelMembersStayReachable) {
     EXPECT_EQ(envelope.root["name"].asString(), "Desk");
 }
 
-TEST(CommandMemberRead, WrongKindsAndMissingMembersGiveTheFallback) {
+TEST(CommandMemberRead, MissingMembersGiveTheDefaultWrongKindsNothing) {
     CommandEnvelope envelope;
     ASSERT_TRUE(ReadCommandEnvelope(
-        R"({"type":0,"data":{"port":1234,"key":"abc","on":true,"obj":{},"text":"12","big":1e20}})", &envelope));
+        R"({"type":0,"data":{"port":1234,"key":"abc","on":true,"obj":{},"list":[1],"text":"12","big":1e20,)"
+        R"("null":null,"fraction":29.97}})",
+        &envelope));
     const Json::Value& data = envelope.data;
     EXPECT_EQ(ReadIntMember(data, "port", -1), 1234);
     EXPECT_EQ(ReadIntMember(data, "missing", -1), -1);
-    EXPECT_EQ(ReadIntMember(data, "obj", -1), -1);
-    EXPECT_EQ(ReadIntMember(data, "text", -1), -1);
-    EXPECT_EQ(ReadIntMember(data, "big", -1), -1);
+    EXPECT_EQ(ReadIntMember(data, "null", -1), 0);
+    EXPECT_EQ(ReadIntMember(data, "fraction", -1), 29);
+    for (const char* wrong : {"obj", "list", "text", "big", "key"}) {
+        EXPECT_EQ(ReadIntMember(data, wrong, -1), std::nullopt) << wrong;
+    }
     EXPECT_EQ(ReadStringMember(data, "key", "none"), "abc");
-    EXPECT_EQ(ReadStringMember(data, "obj", "none"), "none");
+    EXPECT_EQ(ReadStringMember(data, "port", "none"), "1234");
     EXPECT_EQ(ReadStringMember(data, "missing", "none"), "none");
-    EXPECT_TRUE(ReadBoolMember(data, "on", false));
-    EXPECT_FALSE(ReadBoolMember(data, "obj", false));
+    EXPECT_EQ(ReadStringMember(data, "obj", "none"), std::nullopt);
+    EXPECT_EQ(ReadStringMember(data, "list", "none"), std::nullopt);
+    EXPECT_EQ(ReadBoolMember(data, "on", false), true);
+    EXPECT_EQ(ReadBoolMember(data, "obj", false), std::nullopt);
+    EXPECT_EQ(ReadBoolMember(data, "key", false), std::nullopt);
 
-    // data that is no object at all
+    // A null data is a data without members; any other kind is wrong.
     EXPECT_EQ(ReadIntMember(Json::Value(), "port", 7), 7);
-    EXPECT_EQ(ReadIntMember(Json::Value(Json::arrayValue), "port", 7), 7);
-    EXPECT_EQ(ReadStringMember(Json::Value("text"), "key", "none"), "none");
+    EXPECT_EQ(ReadIntMember(Json::Value(Json::arrayValue), "port", 7), std::nullopt);
+    EXPECT_EQ(ReadStringMember(Json::Value("text"), "key", "none"), std::nullopt);
+}
+
+TEST(CommandEnvelopeRead, DeepNestingAndHugeNumbersAreNotJson) {
+    for (const size_t depth : {size_t(65), size_t(1001), size_t(100000)}) {
+        const std::string nested = std::string(depth, '[') + std::string(depth, ']');
+        CommandEnvelope envelope;
+        EXPECT_FALSE(ReadCommandEnvelope(nested, &envelope)) << depth;
+        EXPECT_FALSE(ReadCommandEnvelope(R"({"type":0,"data":)" + nested + "}", &envelope)) << depth;
+    }
+    CommandEnvelope envelope;
+    // A number beyond double's range is no JSON to jsoncpp.
+    EXPECT_FALSE(ReadCommandEnvelope(R"({"type":0,"data":{"fps":1e400}})", &envelope));
+    const std::string shallow = std::string(30, '[') + std::string(30, ']');
+    ASSERT_TRUE(ReadCommandEnvelope(R"({"type":0,"data":{"name":)" + shallow + "}}", &envelope));
+    EXPECT_EQ(ReadStringMember(envelope.data, "name", ""), std::nullopt);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <json/writer.h>
 
 #include <cctype>
+#include <exception>
 #include <memory>
 
 namespace zucam::phone {
@@ -50,7 +51,13 @@ std::optional<Json::Value> ParseJson(std::string_view text, std::string* error) 
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value value;
     std::string problem;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &problem)) {
+    bool parsed = false;
+    try {  // jsoncpp throws on nesting past its stack limit
+        parsed = reader->parse(text.data(), text.data() + text.size(), &value, &problem);
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    if (!parsed) {
         if (error) *error = problem.empty() ? "not JSON" : problem;
         return std::nullopt;
     }
