@@ -23,6 +23,7 @@
 #include "stream/video_sink/stream_video_sink_sw.h"
 #include "support/dialog_recorder.h"
 #include "support/message_box_recorder.h"
+#include "support/usbmuxd/fake_usbmuxd.h"
 #include "ui/main-form.h"
 #include "ui/widgets/opengl-widget.h"
 #include "ui/widgets/painter-widget.h"
@@ -285,6 +286,28 @@ TEST_F(MainFormTest, FormGoneBeforeTheLookupEndsIsHarmless) {
     *release = true;
     QTRY_VERIFY_WITH_TIMEOUT(done->load(), 5000);
     QTest::qWait(50);  // a stray posted call would land here
+}
+
+TEST_F(MainFormTest, AUsbmuxdThatNeverAnswersHoldsNotTheWindowWithTheRealNameLookup) {
+    zucam::usbmux::FakeUsbmuxd usbmuxd;
+    ASSERT_TRUE(usbmuxd.valid());
+    zucam::usbmux::FakeDevice device;
+    device.udid = "S1";
+    device.id = 7;
+    usbmuxd.setDevices({device});
+    usbmuxd.setSilent(true);
+    auto real = std::make_unique<MainForm>();  // its own lookup: libimobiledevice through usbmuxd
+    QElapsedTimer clock;
+    clock.start();
+    real->UpdateUsbDeviceList({"S1"});
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_EQ(real->lookupsInFlight(), 1);
+    // The lookup now waits on the daemon, and the window goes on meanwhile.
+    QTRY_VERIFY_WITH_TIMEOUT(usbmuxd.requestCount("ListDevices") > 0, 5000);
+    real->UpdateUsbDeviceList({"S1"});
+    EXPECT_EQ(real->lookupsInFlight(), 1) << "no second lookup piles up behind the hung one";
+    EXPECT_EQ(real->deviceEntries().size(), 1);
+    real.reset();  // gone before the lookup ends; the daemon's end lets it return
 }
 
 TEST_F(MainFormTest, ListingIsBoundedInRowsAndNameLength) {

@@ -1,6 +1,7 @@
 #include "p2p/zup2p_connection.h"
 
 #include "core/tether/tq_log.h"
+#include "parser/stream_parser.h"
 #include "stream_manager.h"
 #include "stream_receiver.h"
 
@@ -13,7 +14,7 @@ constexpr unsigned int kLibraryPollMs = 100;
 Zup2pConnection::Zup2pConnection(const std::string& key, const std::string& hwDecoder, StreamManager* hub,
                                  const std::vector<StreamAudioSink*>& audioSinks,
                                  const std::vector<StreamVideoSink*>& videoSinks)
-    : hub_(hub), router_(std::make_unique<MediaPacketRouter>(key, hwDecoder, hub, audioSinks, videoSinks)) {}
+    : key_(key), hub_(hub), router_(std::make_unique<MediaPacketRouter>(key, hwDecoder, hub, audioSinks, videoSinks)) {}
 
 Zup2pConnection::~Zup2pConnection() {
     StopLibrary();
@@ -38,6 +39,26 @@ void Zup2pConnection::StopLibrary() {
 }
 
 int Zup2pConnection::BindPort() const { return library_ ? library_->bindPort() : 0; }
+
+bool Zup2pConnection::acceptPeer(const char* data, int length) {
+    if (length < 1) return false;
+    // A message of the phone's holds whole media packets; a key packet in it
+    // must carry this connection's key. Read apart from the stream's own
+    // buffer, so a refused sender leaves no trace in it.
+    StreamPacketBuffer scratch(static_cast<uint64_t>(length) + StreamPacketBuffer::kPayloadReserve);
+    std::vector<std::unique_ptr<StreamPacket>> packets;
+    if (!ParseStreamPackets(&scratch, data, length, &packets) || packets.empty() || scratch.held() != 0) {
+        LOG_W("p2p: a sender's first message is no media packet; sender refused");
+        return false;
+    }
+    for (const std::unique_ptr<StreamPacket>& packet : packets) {
+        if (packet->GetType() == kStreamPacketKey && static_cast<const StreamTokenPacket&>(*packet).token() != key_) {
+            LOG_W("p2p: a sender presented another connection's key; sender refused");
+            return false;
+        }
+    }
+    return true;
+}
 
 void Zup2pConnection::onData(int /*peer*/, int /*messageNumber*/, const char* data, int length) {
     if (length < 1) return;

@@ -40,7 +40,9 @@ public:
     // The library's bound UDP port, 0 without a running library.
     int BindPort() const;
 
-    // Library thread.
+    // Library thread. A sender becomes the phone with a first message of
+    // whole media packets whose key packets, if any, carry this key.
+    bool acceptPeer(const char* data, int length) override;
     void onData(int peer, int messageNumber, const char* data, int length) override;
 
 protected:
@@ -52,6 +54,7 @@ protected:
 
 private:
     std::unique_ptr<zu::Zup2p> library_;
+    const std::string key_;
     StreamManager* const hub_;
     std::mutex routerMutex_;  // guards router_ (and its packet buffer)
     std::unique_ptr<MediaPacketRouter> router_;

@@ -1,6 +1,8 @@
 #include "server/stream_adb_server.h"
 
 #include <QTimerEvent>
+#include <algorithm>
+#include <iterator>
 
 #include "adb/adb_device_list.h"
 #include "adb/adb_process.h"
@@ -72,15 +74,34 @@ void StreamAdbServer::ParseAdbDevices(AdbProcess* process, int result) {
         currentSerial_.clear();
         currentTransportId_.clear();
     }
+    ++pollNumber_;
+    // What is known of a device lasts while it stays listed on the same
+    // attachment: one that left, or was replugged, starts afresh.
+    for (auto entry = tries_.begin(); entry != tries_.end();) {
+        const bool listed = std::any_of(usable.begin(), usable.end(), [&](const AdbDevice& device) {
+            return device.serial == entry->first && device.transportId == entry->second.transportId;
+        });
+        entry = listed ? std::next(entry) : tries_.erase(entry);
+    }
     if (usable.empty() || commandMapping_) return;
-    // The first device, unless its mapping just failed and another waits.
-    const AdbDevice* chosen = &usable.front();
+    // Of the devices whose back-off is over, the one tried least recently
+    // (never tried first, then in list order): devices that cannot be
+    // mapped take turns with the others instead of keeping them out.
+    const AdbDevice* chosen = nullptr;
+    quint64 chosenLastTry = 0;
     for (const AdbDevice& device : usable) {
-        if (device.serial != lastFailedSerial_) {
+        const auto known = tries_.find(device.serial);
+        const quint64 lastTry = known == tries_.end() ? 0 : known->second.lastTryPoll;
+        if (known != tries_.end() && known->second.nextTryPoll > pollNumber_) continue;
+        if (chosen == nullptr || lastTry < chosenLastTry) {
             chosen = &device;
-            break;
+            chosenLastTry = lastTry;
         }
     }
+    if (chosen == nullptr) return;  // every listed device waits out its back-off
+    DeviceTries& tries = tries_[chosen->serial];
+    tries.transportId = chosen->transportId;
+    tries.lastTryPoll = pollNumber_;
     ReverseCommandPort(chosen->serial, chosen->transportId);
 }
 
@@ -95,13 +116,20 @@ void StreamAdbServer::ReverseCommandPort(const QString& serial, const QString& t
                 if (result != AdbProcess::AER_SUCCESS_EXEC) {
                     LOG_W("adb reverse for %s failed (%d): %s", qUtf8Printable(serial), static_cast<int>(result),
                           qUtf8Printable(process->getErrorOut()));
-                    lastFailedSerial_ = serial;
+                    const auto known = tries_.find(serial);
+                    if (known != tries_.end()) {
+                        DeviceTries& tries = known->second;
+                        tries.failures = std::min(tries.failures + 1, 30);
+                        // 1, 2, 4, 8, then every 16 polls.
+                        const quint64 wait = std::min<quint64>(quint64{1} << (tries.failures - 1), kMaxBackoffPolls);
+                        tries.nextTryPoll = pollNumber_ + wait;
+                    }
                     return;
                 }
                 // Only a device whose port is really mapped becomes current.
                 currentSerial_ = serial;
                 currentTransportId_ = transportId;
-                lastFailedSerial_.clear();
+                tries_.erase(serial);
                 LOG_I("adb device %s: phone port %d reaches port %d", qUtf8Printable(serial), kPhoneCommandPort,
                       basePort_);
             });

@@ -2,7 +2,9 @@
 // beacon, on its own command port (11080 from the hub), reached by a phone on
 // the USB cable through adb reverse mappings: every second, while no phone
 // streams, it lists the attached devices and maps the phone's port 10080 to
-// the command port; after each hello it maps the phone's video and audio
+// the command port (listed devices take turns; one whose mapping fails
+// waits 1, 2, 4, 8 and then 16 polls before its next try, until it maps,
+// leaves the list or is replugged); after each hello it maps the phone's video and audio
 // ports to the same ports here, and holds the hello's reply until those
 // mappings are in place, so the phone never dials a port that is not mapped.
 //
@@ -12,6 +14,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,8 @@ public:
     // The phone's side of the command mapping.
     static constexpr uint16_t kPhoneCommandPort = 10080;
     static constexpr int kPollIntervalMs = 1000;
+    // The longest wait, in polls, of a device whose mapping keeps failing.
+    static constexpr quint64 kMaxBackoffPolls = 16;
     // Replies held while a hello's mappings run; a phone that sends more
     // commands than this meanwhile is cut off.
     static constexpr size_t kMaxHeldCommands = 32;
@@ -77,7 +82,17 @@ private:
     // At most one device poll and one command mapping run at a time.
     QPointer<qsc::AdbProcess> poll_;
     QPointer<qsc::AdbProcess> commandMapping_;
-    QString lastFailedSerial_;
+    // Listed devices whose command mapping was tried and did not succeed
+    // yet, by serial; a device that keeps failing waits more polls before
+    // its next try (doubling up to kMaxBackoffPolls).
+    struct DeviceTries {
+        QString transportId;
+        int failures = 0;
+        quint64 lastTryPoll = 0;  // the poll that chose it last
+        quint64 nextTryPoll = 0;  // not chosen before this poll
+    };
+    std::map<QString, DeviceTries> tries_;
+    quint64 pollNumber_ = 0;  // device lists read so far
 
     // The hello whose mappings are awaited (its number), how many are still
     // running, whether the video one failed, and the replies held meanwhile.

@@ -48,7 +48,7 @@ void Reassembler::Flush(const Deliver& deliver) {
 
 Reassembler::Outcome Reassembler::Add(uint32_t messageNumber, uint16_t index, uint16_t count, const char* data,
                                       size_t length, const Deliver& deliver) {
-    if (count == 0 || count > kMaxFragments || index >= count || length == 0) return Outcome::Refused;
+    if (!Plausible(index, count, length)) return Outcome::Refused;
     if (Ahead(messageNumber) < 0) return Outcome::Duplicate;  // delivered or given up already
     while (Ahead(messageNumber) >= kWindow) {
         if (pending_.empty()) {
@@ -70,7 +70,7 @@ Reassembler::Outcome Reassembler::Add(uint32_t messageNumber, uint16_t index, ui
     }
     if (message.count != count) return Outcome::Refused;  // the peer contradicts itself
     if (message.have[index]) return Outcome::Duplicate;
-    if (message.bytes + length > kMaxMessageBytes || pendingBytes_ + length > kMaxPendingBytes) {
+    if (message.bytes + length > kMaxMessageBytes || pendingBytes_ + length > maxPendingBytes_) {
         if (message.received == 0) pending_.erase(messageNumber);
         return Outcome::Refused;
     }

@@ -30,6 +30,16 @@ public:
 
     using Deliver = std::function<void(uint32_t messageNumber, const std::string& bytes)>;
 
+    // maxPendingBytes below kMaxPendingBytes holds a sender on probation
+    // (not yet the peer) to less.
+    explicit Reassembler(uint64_t maxPendingBytes = kMaxPendingBytes) : maxPendingBytes_(maxPendingBytes) {}
+
+    // Whether a fragment header could ever be taken (checked before any
+    // state is made for a sender).
+    static bool Plausible(uint16_t index, uint16_t count, size_t length) {
+        return count != 0 && count <= kMaxFragments && index < count && length != 0;
+    }
+
     // What became of one fragment.
     enum class Outcome { Taken, Duplicate, Refused };
 
@@ -37,6 +47,9 @@ public:
     // deliver (before returning).
     Outcome Add(uint32_t messageNumber, uint16_t index, uint16_t count, const char* data, size_t length,
                 const Deliver& deliver);
+
+    // Lifts a probation limit to the full one.
+    void LiftPendingLimit() { maxPendingBytes_ = kMaxPendingBytes; }
 
     // Messages given up since the last call.
     int TakeLostCount();
@@ -57,6 +70,7 @@ private:
     void Flush(const Deliver& deliver);
     void GiveUpNext();
 
+    uint64_t maxPendingBytes_;
     uint32_t next_ = 0;  // the next message to deliver; a peer numbers its messages from 0
     std::map<uint32_t, Message> pending_;  // by message number, all within the window
     uint64_t pendingBytes_ = 0;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -21,8 +22,15 @@ namespace {
 constexpr uint32_t kMagic = 0x5A503250;  // "ZP2P"
 constexpr size_t kHeaderSize = 12;
 constexpr size_t kMaxDatagram = 65535;
-
-
+// Senders heard before the peer is known, and what each may have held.
+constexpr size_t kMaxCandidates = 4;
+constexpr uint64_t kProbationBytes = 4ull * 1024 * 1024;
+// Senders whose message the listener refused are not heard again (the
+// oldest is forgotten first).
+constexpr size_t kMaxRefusedSenders = 16;
+// The receive buffer asked for: room for bursts of fragments while the
+// thread delivers (the forced size needs privilege; else the system's cap).
+constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 
 uint32_t ReadU32(const unsigned char* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
@@ -54,9 +62,9 @@ public:
         fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (fd_ < 0 || wakeFd_ < 0) return Fail();
-        // Room for a burst of fragments while the thread delivers.
-        const int receiveBuffer = 4 * 1024 * 1024;
-        (void)setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+        if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBufferBytes, sizeof(kReceiveBufferBytes)) != 0) {
+            (void)setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof(kReceiveBufferBytes));
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -125,30 +133,92 @@ private:
         }
     }
 
+    static bool SameSource(const sockaddr_in& a, const sockaddr_in& b) {
+        return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+    }
+
     void Take(const sockaddr_in& source, const unsigned char* bytes, size_t length,
               const Reassembler::Deliver& deliver) {
         if (length <= kHeaderSize || ReadU32(bytes) != kMagic) {
             ++refused_;
             return;
         }
-        if (!havePeer_) {
-            havePeer_ = true;
-            peer_ = source;
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &source.sin_addr, text, sizeof(text));
-            listener_->onPeer(text, ntohs(source.sin_port));
-        } else if (source.sin_addr.s_addr != peer_.sin_addr.s_addr || source.sin_port != peer_.sin_port) {
+        const uint32_t number = ReadU32(bytes + 4);
+        const uint16_t index = ReadU16(bytes + 8);
+        const uint16_t count = ReadU16(bytes + 10);
+        const char* fragment = reinterpret_cast<const char*>(bytes + kHeaderSize);
+        const size_t fragmentLength = length - kHeaderSize;
+        if (havePeer_) {
+            // Only what was queued before the socket was tied to the peer
+            // can come from anyone else.
+            if (!SameSource(source, peer_)) {
+                ++refused_;
+                return;
+            }
+            if (reassembler_->Add(number, index, count, fragment, fragmentLength, deliver) ==
+                Reassembler::Outcome::Refused) {
+                ++refused_;
+            }
+            return;
+        }
+        // No peer yet: every sender is on probation with a small reassembly
+        // of its own until its first complete message is accepted. Nothing
+        // is allocated for a fragment that could never be taken.
+        if (!Reassembler::Plausible(index, count, fragmentLength)) {
             ++refused_;
             return;
         }
-        const Reassembler::Outcome outcome =
-            reassembler_.Add(ReadU32(bytes + 4), ReadU16(bytes + 8), ReadU16(bytes + 10),
-                             reinterpret_cast<const char*>(bytes + kHeaderSize), length - kHeaderSize, deliver);
+        if (std::any_of(refusedSenders_.begin(), refusedSenders_.end(),
+                        [&](const sockaddr_in& refused) { return SameSource(refused, source); })) {
+            ++refused_;
+            return;
+        }
+        auto candidate = std::find_if(candidates_.begin(), candidates_.end(),
+                                      [&](const Candidate& c) { return SameSource(c.source, source); });
+        if (candidate == candidates_.end()) {
+            if (candidates_.size() >= kMaxCandidates) candidates_.erase(candidates_.begin());  // the oldest
+            candidates_.push_back(Candidate{source, std::make_unique<Reassembler>(kProbationBytes)});
+            candidate = candidates_.end() - 1;
+        }
+        bool senderRefused = false;
+        const Reassembler::Outcome outcome = candidate->reassembler->Add(
+            number, index, count, fragment, fragmentLength, [&](uint32_t messageNumber, const std::string& message) {
+                if (senderRefused) return;
+                if (!havePeer_) {
+                    if (!listener_->acceptPeer(message.data(), static_cast<int>(message.size()))) {
+                        senderRefused = true;
+                        return;
+                    }
+                    BecomePeer(source);
+                }
+                deliver(messageNumber, message);
+            });
         if (outcome == Reassembler::Outcome::Refused) ++refused_;
+        if (havePeer_) {
+            reassembler_ = std::move(candidate->reassembler);
+            reassembler_->LiftPendingLimit();
+            candidates_.clear();
+        } else if (senderRefused) {
+            ++refused_;
+            candidates_.erase(candidate);
+            if (refusedSenders_.size() >= kMaxRefusedSenders) refusedSenders_.erase(refusedSenders_.begin());
+            refusedSenders_.push_back(source);
+        }
+    }
+
+    void BecomePeer(const sockaddr_in& source) {
+        havePeer_ = true;
+        peer_ = source;
+        // From now on the kernel drops every other sender's datagrams before
+        // they take room in the receive buffer.
+        (void)connect(fd_, reinterpret_cast<const sockaddr*>(&source), sizeof(source));
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &source.sin_addr, text, sizeof(text));
+        listener_->onPeer(text, ntohs(source.sin_port));
     }
 
     void Report() {
-        const int lost = reassembler_.TakeLostCount();
+        const int lost = reassembler_ ? reassembler_->TakeLostCount() : 0;
         if (lost > 0) listener_->onLost(lost);
         if (refused_ > 0) listener_->onRefused(refused_);
         refused_ = 0;
@@ -163,7 +233,13 @@ private:
     std::thread thread_;
 
     // Receive thread only.
-    Reassembler reassembler_;
+    struct Candidate {
+        sockaddr_in source;
+        std::unique_ptr<Reassembler> reassembler;
+    };
+    std::vector<Candidate> candidates_;  // senders on probation, oldest first
+    std::vector<sockaddr_in> refusedSenders_;  // whose message the listener refused, oldest first
+    std::unique_ptr<Reassembler> reassembler_;  // the peer's, once there is one
     bool havePeer_ = false;
     sockaddr_in peer_{};
     const int peerId_ = 1;

@@ -117,5 +117,24 @@ TEST_F(ReassemblerTest, HeldBytesStayUnderTheLimitUnderAFloodOfIncompleteMessage
     EXPECT_TRUE(delivered_.empty());
 }
 
+TEST(ReassemblerProbationTest, ASenderOnProbationHoldsLittleUntilItsLimitIsLifted) {
+    constexpr uint64_t kLimit = 10000;
+    Reassembler reassembler(kLimit);
+    int delivered = 0;
+    const auto deliver = [&](uint32_t, const std::string&) { ++delivered; };
+    const std::string chunk(3000, 'p');
+    int refused = 0;
+    for (uint16_t i = 0; i + 1 < 10; ++i) {
+        if (reassembler.Add(0, i, 10, chunk.data(), chunk.size(), deliver) == Reassembler::Outcome::Refused) ++refused;
+    }
+    EXPECT_LE(reassembler.pendingBytes(), kLimit);
+    EXPECT_EQ(refused, 6);
+    // Accepted as the peer: the full limit applies, and the message completes.
+    reassembler.LiftPendingLimit();
+    for (uint16_t i = 3; i < 10; ++i) reassembler.Add(0, i, 10, chunk.data(), chunk.size(), deliver);
+    EXPECT_EQ(delivered, 1);
+    EXPECT_EQ(reassembler.pendingBytes(), 0u);
+}
+
 }  // namespace
 }  // namespace zu

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -28,9 +29,13 @@ public:
         startedPort_ = port;
         changed_.notify_all();
     }
-    void onPeer(const std::string& address, int /*port*/) override {
+    bool acceptPeer(const char* data, int length) override {
+        return std::string(data, static_cast<size_t>(length)).rfind(acceptOnlyPrefix_, 0) == 0;
+    }
+    void onPeer(const std::string& address, int port) override {
         std::lock_guard<std::mutex> lock(mutex_);
         peers_.push_back(address);
+        peerPorts_.push_back(port);
     }
     void onLost(int messages) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -44,6 +49,7 @@ public:
     void onData(int /*peer*/, int messageNumber, const char* data, int length) override {
         if (stopped_.load()) callsAfterStop_.fetch_add(1);
         if (slowMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs_));
+        if (slowUs_ > 0) std::this_thread::sleep_for(std::chrono::microseconds(slowUs_));
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.emplace_back(data, static_cast<size_t>(length));
         numbers_.push_back(messageNumber);
@@ -66,6 +72,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return numbers_;
     }
+    std::vector<int> peerPorts() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return peerPorts_;
+    }
     std::vector<std::string> peers() {
         std::lock_guard<std::mutex> lock(mutex_);
         return peers_;
@@ -78,6 +88,8 @@ public:
     std::atomic<bool> stopped_{false};
     std::atomic<int> callsAfterStop_{0};
     int slowMs_ = 0;
+    int slowUs_ = 0;
+    std::string acceptOnlyPrefix_;  // acceptPeer takes only messages that begin so
 
 private:
     std::mutex mutex_;  // guards everything below
@@ -86,6 +98,7 @@ private:
     int lost_ = 0;
     int refused_ = 0;
     std::vector<std::string> peers_;
+    std::vector<int> peerPorts_;
     std::vector<std::string> messages_;
     std::vector<int> numbers_;
 };
@@ -124,14 +137,133 @@ TEST(Zup2pTest, ListensOnlyToTheFirstPeerAndRefusesMalformedDatagrams) {
     ASSERT_TRUE(listener.waitMessages(1));
 
     intruder.setNextMessageNumber(phone.nextMessageNumber());
-    ASSERT_TRUE(intruder.sendMessage("intruder"));
+    intruder.sendMessage("intruder");  // may fail: the system turns it away
     ASSERT_TRUE(phone.sendRaw("not a zup2p datagram"));
     ASSERT_TRUE(phone.sendRaw(P2pSender::datagram(1, 0, 0, "no fragments")));
-    ASSERT_TRUE(listener.waitRefused(3));
+    ASSERT_TRUE(listener.waitRefused(2));
     ASSERT_TRUE(phone.sendMessage("phone again"));
     ASSERT_TRUE(listener.waitMessages(2));
     EXPECT_EQ(listener.messages(), (std::vector<std::string>{"phone", "phone again"}));
+    EXPECT_EQ(listener.peerPorts(), (std::vector<int>{phone.localPort()}));
 }
+
+// Datagrams a stranger who found the port sends before the phone: none of
+// them makes the stranger the peer, and the phone's messages all arrive.
+struct StrangerCase {
+    const char* name;
+    std::vector<std::string> datagrams;
+    int refused;  // how many of them the library reports refused
+};
+
+class Zup2pStrangerTest : public testing::TestWithParam<StrangerCase> {};
+
+TEST_P(Zup2pStrangerTest, DoesNotTakeThePeerBeforeThePhone) {
+    RecordingListener listener;
+    listener.acceptOnlyPrefix_ = "phone";
+    zu::Zup2p library;
+    ASSERT_TRUE(library.init(&listener, 0, 100));
+    const uint16_t port = static_cast<uint16_t>(library.bindPort());
+    P2pSender stranger;
+    P2pSender phone;
+    ASSERT_TRUE(stranger.open(port));
+    ASSERT_TRUE(phone.open(port));
+    ASSERT_TRUE(stranger.sendDatagrams(GetParam().datagrams));
+    // (On loopback the stranger's datagrams are queued before the phone's.)
+    if (GetParam().refused > 0) {
+        ASSERT_TRUE(listener.waitRefused(GetParam().refused));
+    }
+
+    std::vector<std::string> sent;
+    for (int i = 0; i < 200; ++i) {
+        sent.push_back("phone " + std::to_string(i));
+        ASSERT_TRUE(phone.sendMessage(sent.back()));
+        if (i % 20 == 19) {
+            ASSERT_TRUE(listener.waitMessages(sent.size()));
+        }
+    }
+    ASSERT_TRUE(listener.waitMessages(sent.size()));
+    // The stranger keeps trying once the phone is the peer.
+    stranger.setNextMessageNumber(phone.nextMessageNumber());
+    stranger.sendMessage("phone-like but the stranger's");
+    ASSERT_TRUE(phone.sendMessage("phone last"));
+    sent.push_back("phone last");
+    ASSERT_TRUE(listener.waitMessages(sent.size()));
+    EXPECT_EQ(listener.messages(), sent);
+    EXPECT_EQ(listener.peerPorts(), (std::vector<int>{phone.localPort()}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Datagrams, Zup2pStrangerTest,
+    testing::Values(
+        // Thirteen bytes: the magic, a header and a fragment count of 0.
+        StrangerCase{"NoFragments", {P2pSender::datagram(0, 0, 0, "x")}, 1},
+        StrangerCase{"IndexPastTheCount", {P2pSender::datagram(0, 3, 2, "x")}, 1},
+        StrangerCase{"HeaderOnly", {P2pSender::datagram(0, 0, 1, "")}, 1},
+        // A fragment of a message that never completes.
+        StrangerCase{"IncompleteMessage", {P2pSender::datagram(0, 0, 2, "half")}, 0},
+        // Complete messages the listener refuses (twice: a refused sender
+        // stays refused).
+        StrangerCase{"RefusedMessage",
+                     {P2pSender::datagram(0, 0, 1, "forged"), P2pSender::datagram(1, 0, 1, "phone forged")},
+                     2}),
+    [](const testing::TestParamInfo<StrangerCase>& param) { return std::string(param.param.name); });
+
+// A flood from a second address beside the phone's real stream, started
+// before the phone's first datagram or once the phone is the peer: the
+// phone loses few of its messages.
+class Zup2pFloodTest : public testing::TestWithParam<bool> {};
+
+TEST_P(Zup2pFloodTest, CostsThePhoneFewMessages) {
+    const bool floodFirst = GetParam();
+    RecordingListener listener;
+    listener.acceptOnlyPrefix_ = "phone";
+    listener.slowUs_ = 150;  // the consumer's work: room for about 6 MB/s of 1 kB messages
+    zu::Zup2p library;
+    ASSERT_TRUE(library.init(&listener, 0, 100));
+    const uint16_t port = static_cast<uint16_t>(library.bindPort());
+    P2pSender phone;
+    ASSERT_TRUE(phone.open(port));
+    if (!floodFirst) {
+        ASSERT_TRUE(phone.sendMessage("phone hello"));
+        ASSERT_TRUE(listener.waitMessages(1));
+    }
+    std::atomic<bool> flooding{true};
+    std::atomic<long> flooded{0};
+    std::thread flood([&] {
+        P2pSender flooder;
+        if (!flooder.open(port)) return;
+        flooder.setNextMessageNumber(1);
+        const std::string message(1000, 'f');
+        while (flooding.load()) {
+            flooder.sendMessage(message);  // refused by the system once the phone is the peer
+            flooded.fetch_add(1);
+        }
+    });
+    while (flooded.load() < 1000) std::this_thread::yield();
+
+    constexpr int kMessages = 2000;
+    const std::string body(1000, 'p');
+    for (int i = 0; i < kMessages; ++i) {
+        phone.sendMessage("phone" + body);
+        // About 2 MB/s in bursts of ten, like a video stream.
+        if (i % 10 == 9) std::this_thread::sleep_for(5ms);
+    }
+    listener.waitMessages(kMessages + (floodFirst ? 0 : 1), 1000ms);
+    flooding.store(false);
+    flood.join();
+    size_t delivered = 0;
+    for (const std::string& message : listener.messages()) delivered += message == "phone" + body ? 1 : 0;
+    const double lostShare = 1.0 - static_cast<double>(delivered) / kMessages;
+    std::printf("phone messages delivered beside a flood%s: %zu of %d (%.1f %% lost); %ld flood messages sent\n",
+                floodFirst ? " that came first" : "", delivered, kMessages, lostShare * 100.0, flooded.load());
+    EXPECT_LT(lostShare, 0.05);
+    EXPECT_EQ(listener.peerPorts(), (std::vector<int>{phone.localPort()}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Start, Zup2pFloodTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& param) {
+                             return std::string(param.param ? "FloodFirst" : "PhoneFirst");
+                         });
 
 TEST(Zup2pTest, AFailedBindFailsInitAndLeavesNothingRunning) {
     HeldUdpPort held;

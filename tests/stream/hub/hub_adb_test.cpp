@@ -123,6 +123,40 @@ TEST_F(HubAdbTest, AnotherDeviceIsTriedWhenTheFirstCannotBeMapped) {
     EXPECT_TRUE(adb_.callsStartingWith({"-s", "OFF1"}).empty());
 }
 
+TEST_F(HubAdbTest, DevicesThatCannotBeMappedDoNotKeepThePhoneOut) {
+    // Listed before the phone, and refused every time.
+    adb_.setDevices({{"BAD1", "device", "1"}, {"BAD2", "device", "2"}, {kSerial, "device", "3"}});
+    adb_.setScript("reverse", "case \"$serial\" in BAD*) echo 'error: device unauthorized.' >&2; exit 1;; esac\n");
+    QElapsedTimer clock;
+    clock.start();
+    StartHub();
+    // Each device gets its turn: the phone on the third poll at the latest.
+    ASSERT_TRUE(adb_.waitForMapping(kSerial, kPhoneCommandPort, std::chrono::milliseconds(5000)));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(adb_.callsStartingWith({"-s", "BAD1", "reverse"}).size(), 1u);
+    EXPECT_EQ(adb_.callsStartingWith({"-s", "BAD2", "reverse"}).size(), 1u);
+}
+
+TEST_F(HubAdbTest, ADeviceThatKeepsFailingWaitsLongerAndIsTriedAfreshOnceReplugged) {
+    const QString bad = "BAD1";
+    adb_.setDevices({{bad, "device", "1"}});
+    adb_.setError("reverse", "error: device unauthorized.\n");
+    adb_.setExit("reverse", 1);
+    StartHub();
+    const auto tries = [&] { return adb_.callsStartingWith({"-s", bad, "reverse"}).size(); };
+    // Tried on polls 1, 2 and 4; then it waits four more polls.
+    ASSERT_TRUE(WaitUntil([&] { return tries() >= 3; }, 8000));
+    const size_t polls = Polls();
+    signals_->settle(2500);
+    EXPECT_GE(Polls(), polls + 2);
+    EXPECT_EQ(tries(), 3u);
+    // Unplugged and plugged again (a new attachment), now authorised: its
+    // back-off is forgotten and the next poll maps it.
+    adb_.clear("reverse");
+    adb_.setDevices({{bad, "device", "2"}});
+    EXPECT_TRUE(adb_.waitForMapping(bad, kPhoneCommandPort, std::chrono::milliseconds(2500)));
+}
+
 TEST_F(HubAdbTest, AHungAdbDoesNotPileUp) {
     adb_.setScript("devices", "exec sleep 30\n");
     StartHub();

@@ -44,13 +44,14 @@ TEST_F(HubTest, P2pHelloAnnouncesTheLibraryPortAndItsDatagramsReachTheDecoder) {
     EXPECT_EQ(audio_.Calls()[0].samplesPerChannel, 2);
 }
 
-TEST_F(HubTest, P2pMediaWithAnotherKeyEndTheConnectionOnce) {
+TEST_F(HubTest, P2pMediaThatTurnToAnotherKeyEndTheConnectionOnce) {
     CommandClient phone;
     ASSERT_TRUE(connect(phone));
     const auto reply = phone.helloWithData(P2pHello());
     ASSERT_TRUE(reply.has_value()) << phone.lastError();
     P2pSender media;
     ASSERT_TRUE(media.open(reply->videoPort));
+    ASSERT_TRUE(media.sendMessage(MediaPacket::key(reply->key)));
     ASSERT_TRUE(media.sendMessage(MediaPacket::key("{not-this-connection}")));
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(media.sendMessage(MediaPacket::video("after", false)));
     EXPECT_TRUE(phone.waitClosed());
@@ -58,6 +59,30 @@ TEST_F(HubTest, P2pMediaWithAnotherKeyEndTheConnectionOnce) {
     signals_->settle(300);
     EXPECT_EQ(signals_->count("OnDisconnected"), 1);
     EXPECT_EQ(decoders_.log().PushCount(), 0u);
+}
+
+// Someone who found the library's port first, with another connection's key
+// or bytes that are no media: not taken for the phone, and the phone's
+// connection and media go on.
+TEST_F(HubTest, AP2pSenderWithAnotherKeyBeforeThePhoneIsRefusedAndThePhoneStaysServed) {
+    CommandClient phone;
+    ASSERT_TRUE(connect(phone));
+    const auto reply = phone.helloWithData(P2pHello());
+    ASSERT_TRUE(reply.has_value()) << phone.lastError();
+    P2pSender stranger;
+    ASSERT_TRUE(stranger.open(reply->videoPort));
+    ASSERT_TRUE(stranger.sendMessage(MediaPacket::key("{not-this-connection}")));
+    P2pSender other;
+    ASSERT_TRUE(other.open(reply->videoPort));
+    ASSERT_TRUE(other.sendRaw(P2pSender::datagram(0, 0, 0, "x")));
+    P2pSender media;
+    ASSERT_TRUE(media.open(reply->videoPort));
+    ASSERT_TRUE(media.sendMessage(MediaPacket::key(reply->key)));
+    ASSERT_TRUE(media.sendMessage(MediaPacket::video(std::string(4000, 'i'), true)));
+    ASSERT_TRUE(servertest::WaitUntil([&] { return decoders_.log().PushCount() == 1; }));
+    signals_->settle(200);
+    EXPECT_EQ(signals_->count("OnDisconnected"), 0);
+    EXPECT_FALSE(phone.waitClosed(std::chrono::milliseconds(100)));
 }
 
 TEST_F(HubTest, AP2pLibraryThatCannotStartFailsTheHelloInsteadOfAnnouncingPortZero) {

@@ -3,6 +3,8 @@
 // listen, and a whole session (command channel, hello, video connection).
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
@@ -206,6 +208,27 @@ TEST_F(IProxySessionTest, ConnectingAgainEndsTheOldConnectionFirst) {
     EXPECT_TRUE(old.waitClosed()) << "the first command connection was closed";
     ASSERT_TRUE(signals_->waitFor("OnDisconnected"));
     EXPECT_TRUE(hello(kPhoneVideoPort).has_value()) << "the new connection works";
+}
+
+TEST_F(IProxySessionTest, APickReplacedBeforeItsPairingEndsLeavesNoConnection) {
+    // Both picks reach the hub before the first pairing is done: its
+    // command connection, made meanwhile, is dropped, and only the second
+    // pick's outcome is told.
+    hub_->ConnectDevice(QString::fromStdString(kUdid));
+    hub_->ConnectDevice("NOT-ATTACHED");
+    ASSERT_TRUE(signals_->waitFor("Error", 10000));
+    EXPECT_EQ(signals_->last("Error")[0].toString(), QString::fromUtf8("与ios设备配对失败"));
+    phone::UniqueFd dropped = commandListener_.accept(2000ms);
+    if (dropped.valid()) {
+        char byte = 0;
+        EXPECT_EQ(recv(dropped.get(), &byte, 1, 0), 0) << "the dropped connection is closed";
+    }
+    EXPECT_TRUE(servertest::WaitUntil([&] { return usbmuxd_.openTunnels() == 0; }, 3000ms));
+    signals_->settle(300);
+    EXPECT_EQ(signals_->count("Error"), 1);
+    // The device list goes on: no command connection stands.
+    const int lists = signals_->count("UsbDeviceList");
+    EXPECT_TRUE(signals_->waitFor("UsbDeviceList", 5000, lists + 1));
 }
 
 TEST_F(IProxySessionTest, AFailedHelloReplyDoesNotAnnounceAClosedConnection) {

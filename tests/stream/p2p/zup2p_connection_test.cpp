@@ -112,6 +112,7 @@ struct RefusedStream {
 class Zup2pRefusalTest : public Zup2pConnectionTest, public testing::WithParamInterface<RefusedStream> {};
 
 TEST_P(Zup2pRefusalTest, IsReportedOnceAndNothingAfterItIsDelivered) {
+    ASSERT_TRUE(phone_.sendMessage(KeyPacket(kKey)));  // the phone proves itself first
     ASSERT_TRUE(phone_.sendMessage(GetParam().firstMessage));
     ASSERT_TRUE(WaitUntil([&] { return log_.EventCount(kStreamEventConnectionLost) == 1; }));
     // The phone (or whoever holds its address) keeps sending, also the right key.
@@ -128,9 +129,32 @@ TEST_P(Zup2pRefusalTest, IsReportedOnceAndNothingAfterItIsDelivered) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, Zup2pRefusalTest,
     testing::Values(RefusedStream{"WrongKey", KeyPacket("{another-connection}") + VideoPacket("v")},
+                    RefusedStream{"NotAPacket", std::string("ZP2P-forged-datagram")},
                     RefusedStream{"UnknownPacketType", std::string("\0\0\0\3\0\0\0\0\0\0\0\0", 12)},
                     RefusedStream{"PayloadTooLong", std::string("\0\0\0\1\0\0\0\0\x04\0\0\0", 12)}),
     [](const testing::TestParamInfo<RefusedStream>& param) { return std::string(param.param.name); });
+
+// A stranger who found the port before the phone's first datagram: what it
+// sends first does not make it the phone, ends nothing, and the phone's
+// stream that follows is delivered whole.
+TEST_P(Zup2pRefusalTest, FromAStrangerBeforeThePhoneEndsNothing) {
+    P2pSender stranger;
+    ASSERT_TRUE(stranger.open(static_cast<uint16_t>(connection_->BindPort())));
+    ASSERT_TRUE(stranger.sendMessage(GetParam().firstMessage));
+    ASSERT_TRUE(stranger.sendMessage(VideoPacket("stranger's")));  // a refused sender stays refused
+    ASSERT_TRUE(phone_.sendMessage(KeyPacket(kKey)));
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(phone_.sendMessage(VideoPacket("frame-" + std::to_string(i))));
+        if (i % 20 == 19) {
+            ASSERT_TRUE(WaitUntil([&] { return decoders_.log().PushCount() == static_cast<size_t>(i + 1); }));
+        }
+    }
+    ASSERT_TRUE(WaitUntil([&] { return decoders_.log().PushCount() == 200; }));
+    const std::vector<std::string> pushes = decoders_.log().Pushes();
+    EXPECT_EQ(pushes.front(), "frame-0");
+    EXPECT_EQ(pushes.back(), "frame-199");
+    EXPECT_EQ(log_.EventCount(kStreamEventConnectionLost), 0);
+}
 
 TEST_F(Zup2pConnectionTest, AudioWithImpossibleChannelCountsIsDropped) {
     ASSERT_TRUE(phone_.sendMessage(KeyPacket(kKey) + AudioPacket(std::string(8, 'a'), 48000, 0) +

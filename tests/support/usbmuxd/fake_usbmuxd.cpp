@@ -130,6 +130,11 @@ void FakeUsbmuxd::setListBroken(bool broken) {
     listBroken_ = broken;
 }
 
+void FakeUsbmuxd::setSilent(bool silent) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    silent_ = silent;
+}
+
 void FakeUsbmuxd::closeTunnels() { tunnelGeneration_.fetch_add(1); }
 
 int FakeUsbmuxd::requestCount(const std::string& messageType) const {
@@ -227,11 +232,14 @@ void FakeUsbmuxd::Serve(int fd) {
         const Plist request = ParsePlist(payload);
         const std::string type = StringMember(request.get(), "MessageType").value_or("");
         bool listBroken = false;
+        bool silent = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             ++requests_[type];
             listBroken = listBroken_;
+            silent = silent_;
         }
+        if (silent) continue;  // heard, never answered
         if (type == "ListDevices") {
             if (listBroken || !Reply(fd, tag, DeviceListXml())) break;
         } else if (type == "Listen") {

@@ -48,6 +48,9 @@ public:
     void mapPort(const std::string& udid, uint16_t devicePort, uint16_t loopbackPort);
     // ListDevices is answered by closing the connection (a daemon in trouble).
     void setListBroken(bool broken);
+    // Requests are read and counted but never answered (a hung daemon that
+    // still accepts connections).
+    void setSilent(bool silent);
     // Ends every open tunnel (the cable is pulled); new ones may follow.
     void closeTunnels();
 
@@ -82,6 +85,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<FakeDevice> devices_;
     bool listBroken_ = false;
+    bool silent_ = false;
     std::map<std::string, int> requests_;
     std::vector<uint16_t> connectPorts_;
     std::map<std::string, std::string> pairRecords_;

@@ -12,8 +12,14 @@
 // message edges. The peer numbers its messages from 0 (wrapping at 2^32).
 // See reassembler.h for the limits.
 //
-// Only the first source address that sends a well-formed datagram is
-// listened to; datagrams from anyone else are dropped.
+// A sender becomes the peer with its first complete message that the
+// listener accepts (acceptPeer); until then each sender (at most four at a
+// time, the oldest forgotten first) has a reassembly of its own, bounded to
+// 4 MiB, and a datagram whose fragment header could never be taken makes no
+// state at all. A sender whose message the listener refused is not heard
+// again (the last 16 such senders are remembered). Once the peer is known the socket is tied to its address,
+// so the system drops everyone else's datagrams before they take room in
+// the receive buffer; the peer stays for the library's life.
 //
 // Threads: init, bindPort and uninit from one owning thread. The listener is
 // called on the library's receive thread, never after uninit returns, and
@@ -33,8 +39,11 @@ public:
     virtual ~DataListener() = default;
     // The socket is bound and the receive thread runs.
     virtual void onStarted(int /*port*/) {}
-    // The first well-formed datagram came from this address; it is the peer
-    // from now on.
+    // A sender's first complete message, before it is delivered: true makes
+    // the sender the peer (the message then goes to onData), false refuses
+    // the sender's message. Called on the receive thread.
+    virtual bool acceptPeer(const char* /*data*/, int /*length*/) { return true; }
+    // The accepted sender's address; it is the peer from now on.
     virtual void onPeer(const std::string& /*address*/, int /*port*/) {}
     // Messages given up as lost since the last report (count).
     virtual void onLost(int /*messages*/) {}

@@ -1,0 +1,109 @@
+// A usbmuxd that accepts connections and never answers: the calls that wait
+// on it (the device list on the hub's timer, the pairing of a picked
+// device) cost the hub's other work nothing, here the switch to Wi-Fi and a
+// phone served there, and the hub goes away promptly while a call hangs.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <chrono>
+#include <memory>
+
+#include "core/system/winsock_init.h"
+#include "signal_recorder.h"
+#include "stream/server/server_test_util.h"
+#include "stream_manager.h"
+#include "support/phone/command_client.h"
+#include "support/usbmuxd/fake_lockdownd.h"
+#include "support/usbmuxd/fake_usbmuxd.h"
+
+namespace zucam::test {
+namespace {
+
+using namespace std::chrono_literals;
+using usbmux::FakeDevice;
+using usbmux::FakeLockdownd;
+using usbmux::FakeUsbmuxd;
+
+const std::string kUdid = "00008101-000A1C2E3F4A5B6C";
+constexpr uint16_t kWifiCommandPort = 10080;
+// What the hub's other work may take while a call hangs (the daemon's
+// calls take 5 to 10 s each before the library gives up).
+constexpr int kServedWithinMs = 1500;
+
+enum class Hanging { DeviceList, Pairing };
+
+class IProxyHungDaemonTest : public testing::TestWithParam<Hanging> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(usbmuxd_.valid());
+        ASSERT_TRUE(lockdownd_.valid());
+        FakeDevice device;
+        device.udid = kUdid;
+        device.id = 7;
+        device.ports[FakeLockdownd::kDevicePort] = lockdownd_.port();
+        usbmuxd_.setDevices({device});
+        usbmuxd_.setSilent(true);
+        hub_ = std::make_unique<StreamManager>(std::vector<StreamAudioSink*>{&audio_},
+                                               std::vector<StreamVideoSink*>{&videoSink_}, nullptr);
+        signals_ = std::make_unique<SignalRecorder>(hub_.get());
+        hub_->Start(kStreamTransportIos);
+    }
+    void TearDown() override {
+        signals_.reset();
+        hub_.reset();
+    }
+
+    // Starts a call that hangs in the daemon and waits until the daemon has
+    // heard it.
+    bool StartHangingCall() {
+        const int before = usbmuxd_.requestCount("ListDevices");
+        if (GetParam() == Hanging::Pairing) hub_->ConnectDevice(QString::fromStdString(kUdid));
+        // The device list comes on the 2 s timer; pairing looks the device up first.
+        return servertest::WaitUntil([&] { return usbmuxd_.requestCount("ListDevices") > before; }, 5000ms);
+    }
+
+    WinsockInit sockets_;
+    FakeUsbmuxd usbmuxd_;
+    FakeLockdownd lockdownd_;
+    servertest::RecordingAudioSink audio_;
+    servertest::NullVideoSink videoSink_;
+    std::unique_ptr<StreamManager> hub_;
+    std::unique_ptr<SignalRecorder> signals_;
+};
+
+TEST_P(IProxyHungDaemonTest, TheHubSwitchesToWifiAndServesAPhoneAtOnce) {
+    ASSERT_TRUE(StartHangingCall());
+    QElapsedTimer clock;
+    clock.start();
+    hub_->Start(kStreamTransportWifi);
+    phone::CommandClient phone;
+    bool connected = false;
+    while (!connected && clock.elapsed() < kServedWithinMs) {
+        connected = phone.connect("127.0.0.1", kWifiCommandPort, 200ms);
+        if (!connected) QThread::msleep(10);
+    }
+    ASSERT_TRUE(connected) << "the Wi-Fi server did not listen within " << kServedWithinMs << " ms";
+    const auto reply = phone.hello("Pixel", 30, 320, 240, std::chrono::milliseconds(kServedWithinMs));
+    ASSERT_TRUE(reply.has_value()) << phone.lastError();
+    EXPECT_LT(clock.elapsed(), kServedWithinMs);
+    EXPECT_TRUE(signals_->waitFor("OnNewConnection", 1000));
+}
+
+TEST_P(IProxyHungDaemonTest, TheHubGoesAwayPromptlyWhileACallHangs) {
+    ASSERT_TRUE(StartHangingCall());
+    QElapsedTimer clock;
+    clock.start();
+    signals_.reset();
+    hub_.reset();
+    EXPECT_LT(clock.elapsed(), kServedWithinMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, IProxyHungDaemonTest, testing::Values(Hanging::DeviceList, Hanging::Pairing),
+                         [](const testing::TestParamInfo<Hanging>& param) {
+                             return std::string(param.param == Hanging::DeviceList ? "DeviceList" : "Pairing");
+                         });
+
+}  // namespace
+}  // namespace zucam::test
