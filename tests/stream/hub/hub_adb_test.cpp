@@ -23,8 +23,8 @@ protected:
         hub_->Start(kStreamTransportAndroid);
     }
     void TearDown() override {
-        signals_.reset();
         hub_.reset();
+        signals_.reset();
     }
     size_t Reverses(uint16_t devicePort) const {
         return adb_.callsStartingWith({"-s", kSerial, "reverse", QString("tcp:%1").arg(devicePort)}).size();

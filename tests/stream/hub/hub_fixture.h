@@ -40,8 +40,10 @@ protected:
     }
 
     void TearDown() override {
-        signals_.reset();
+        // The hub first: while its thread runs it may emit, and a recorder
+        // destroyed under a queued emission leaves the call's slot object behind.
         hub_.reset();
+        signals_.reset();
     }
 
     // Connects as the phone, retrying while the server is still starting.

@@ -367,8 +367,8 @@ TEST_F(HubTest, AReturningFlooderNeitherKeepsThePhoneOutNorDelaysTheShutdown) {
                             << " s after CloseManager";
     // ...and the hub's thread ends within it too.
     const auto end = std::chrono::steady_clock::now();
-    signals_.reset();
     hub_.reset();
+    signals_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - end, kShutdownBound);
 }
 

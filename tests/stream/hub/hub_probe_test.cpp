@@ -21,6 +21,8 @@ protected:
         // The stand-in beside the test program prints what it is told.
         qputenv("ZUCAM_TEST_HW_PROBE_OUTPUT", QByteArray(GetParam().output));
         qputenv("ZUCAM_TEST_HW_PROBE_EXIT", QByteArray(GetParam().exitCode));
+        // The log outlives the case: only a line written after this point is this hub's probe.
+        probeLinesBefore_ = CountInLog("probe hardware codec");
         HubTest::SetUp();
     }
 
@@ -28,11 +30,13 @@ protected:
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 5000) {
-            if (CountInLog("probe hardware codec") > 0) return true;
+            if (CountInLog("probe hardware codec") > probeLinesBefore_) return true;
             QThread::msleep(10);
         }
         return false;
     }
+
+    int probeLinesBefore_ = 0;
 };
 
 TEST_P(HubProbeTest, ProbeOutputNamesTheHardwareDecoder) {

@@ -64,8 +64,8 @@ protected:
     void TearDown() override {
         StopStreaming();
         phone_.reset();
-        signals_.reset();
         hub_.reset();
+        signals_.reset();
     }
     void StreamFor(int frames) {
         videoThread_ = std::thread([this, frames] { phone_->streamVideo(frames); });

@@ -51,8 +51,8 @@ protected:
         hub_->Start(kStreamTransportIos);
     }
     void TearDown() override {
-        signals_.reset();
         hub_.reset();
+        signals_.reset();
     }
 
     // Starts a call that hangs in the daemon and waits until the daemon has
@@ -95,8 +95,8 @@ TEST_P(IProxyHungDaemonTest, TheHubGoesAwayPromptlyWhileACallHangs) {
     ASSERT_TRUE(StartHangingCall());
     QElapsedTimer clock;
     clock.start();
-    signals_.reset();
     hub_.reset();
+    signals_.reset();
     EXPECT_LT(clock.elapsed(), kServedWithinMs);
 }
 

@@ -53,8 +53,8 @@ protected:
         hub_->Start(kStreamTransportIos);
     }
     void TearDown() override {
-        signals_.reset();
         hub_.reset();
+        signals_.reset();
     }
 
     WinsockInit sockets_;  // SIGPIPE ignored, as main does
