@@ -10,13 +10,8 @@
 #include <chrono>
 #include <memory>
 
-#include "core/system/winsock_init.h"
-#include "signal_recorder.h"
-#include "stream/server/server_test_util.h"
-#include "stream_manager.h"
+#include "iproxy_hub_fixture.h"
 #include "support/phone/command_client.h"
-#include "support/usbmuxd/fake_lockdownd.h"
-#include "support/usbmuxd/fake_usbmuxd.h"
 
 namespace zucam::test {
 namespace {
@@ -26,7 +21,6 @@ using usbmux::FakeDevice;
 using usbmux::FakeLockdownd;
 using usbmux::FakeUsbmuxd;
 
-const std::string kUdid = "00008101-000A1C2E3F4A5B6C";
 constexpr uint16_t kWifiCommandPort = 10080;
 // What the hub's other work may take while a call hangs (the daemon's
 // calls take 5 to 10 s each before the library gives up).
@@ -34,26 +28,10 @@ constexpr int kServedWithinMs = 1500;
 
 enum class Hanging { DeviceList, Pairing };
 
-class IProxyHungDaemonTest : public testing::TestWithParam<Hanging> {
+class IProxyHungDaemonTest : public testing::TestWithParam<Hanging>, protected IProxyHubFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(usbmuxd_.valid());
-        ASSERT_TRUE(lockdownd_.valid());
-        FakeDevice device;
-        device.udid = kUdid;
-        device.id = 7;
-        device.ports[FakeLockdownd::kDevicePort] = lockdownd_.port();
-        usbmuxd_.setDevices({device});
-        usbmuxd_.setSilent(true);
-        hub_ = std::make_unique<StreamManager>(std::vector<StreamAudioSink*>{&audio_},
-                                               std::vector<StreamVideoSink*>{&videoSink_}, nullptr);
-        signals_ = std::make_unique<SignalRecorder>(hub_.get());
-        hub_->Start(kStreamTransportIos);
-    }
-    void TearDown() override {
-        hub_.reset();
-        signals_.reset();
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartHub({UsbIphone()}, /*silentDaemon=*/true)); }
+    void TearDown() override { StopHub(); }
 
     // Starts a call that hangs in the daemon and waits until the daemon has
     // heard it.
@@ -63,14 +41,6 @@ protected:
         // The device list comes on the 2 s timer; pairing looks the device up first.
         return servertest::WaitUntil([&] { return usbmuxd_.requestCount("ListDevices") > before; }, 5000ms);
     }
-
-    WinsockInit sockets_;
-    FakeUsbmuxd usbmuxd_;
-    FakeLockdownd lockdownd_;
-    servertest::RecordingAudioSink audio_;
-    servertest::NullVideoSink videoSink_;
-    std::unique_ptr<StreamManager> hub_;
-    std::unique_ptr<SignalRecorder> signals_;
 };
 
 TEST_P(IProxyHungDaemonTest, TheHubSwitchesToWifiAndServesAPhoneAtOnce) {

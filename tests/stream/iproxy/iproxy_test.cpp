@@ -10,16 +10,11 @@
 #include <chrono>
 #include <memory>
 
-#include "core/system/winsock_init.h"
-#include "signal_recorder.h"
-#include "stream/server/server_test_util.h"
-#include "stream_manager.h"
+#include "iproxy_hub_fixture.h"
 #include "support/phone/command_client.h"
 #include "support/phone/media_packet.h"
 #include "support/phone/media_sender.h"
 #include "support/phone/phone_listener.h"
-#include "support/usbmuxd/fake_lockdownd.h"
-#include "support/usbmuxd/fake_usbmuxd.h"
 
 namespace zucam::test {
 namespace {
@@ -29,42 +24,19 @@ using usbmux::FakeDevice;
 using usbmux::FakeLockdownd;
 using usbmux::FakeUsbmuxd;
 
-const std::string kUdid = "00008101-000A1C2E3F4A5B6C";
 constexpr uint16_t kPhoneCommandPort = 10080;
 constexpr uint16_t kPhoneVideoPort = 10090;
 
-class IProxyTest : public testing::Test {
+class IProxyTest : public testing::Test, protected IProxyHubFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(usbmuxd_.valid());
-        ASSERT_TRUE(lockdownd_.valid());
-        FakeDevice device;
-        device.udid = kUdid;
-        device.id = 7;
-        device.ports[FakeLockdownd::kDevicePort] = lockdownd_.port();
-        FakeDevice wifi;
+        usbmux::FakeDevice wifi;
         wifi.udid = "WIFI-ONLY-DEVICE";
         wifi.id = 8;
         wifi.network = true;
-        usbmuxd_.setDevices({device, wifi});
-        hub_ = std::make_unique<StreamManager>(std::vector<StreamAudioSink*>{&audio_},
-                                               std::vector<StreamVideoSink*>{&videoSink_}, nullptr);
-        signals_ = std::make_unique<SignalRecorder>(hub_.get());
-        hub_->Start(kStreamTransportIos);
+        ASSERT_NO_FATAL_FAILURE(StartHub({UsbIphone(), wifi}));
     }
-    void TearDown() override {
-        hub_.reset();
-        signals_.reset();
-    }
-
-    WinsockInit sockets_;  // SIGPIPE ignored, as main does
-    FakeUsbmuxd usbmuxd_;
-    FakeLockdownd lockdownd_;
-    servertest::ScopedRecordingDecoders decoders_;
-    servertest::RecordingAudioSink audio_;
-    servertest::NullVideoSink videoSink_;
-    std::unique_ptr<StreamManager> hub_;
-    std::unique_ptr<SignalRecorder> signals_;
+    void TearDown() override { StopHub(); }
 };
 
 TEST_F(IProxyTest, TheDeviceListHoldsUsbDevicesOnlyAndComesEveryTwoSeconds) {
