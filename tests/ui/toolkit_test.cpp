@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "support/header_drag.h"
 #include "core/frameless/frameless_helper.h"
 #include "core/qss/qss_manager.h"
 #include "core/tether/tq.h"
@@ -222,6 +223,8 @@ TEST_F(MessageBoxTest, EveryDialogIsHandedToTrevane) {
     const int before = trevane::TrevaneModule::framedDialogs();
     MessageBoxDialog box(nullptr);
     EXPECT_EQ(trevane::TrevaneModule::framedDialogs(), before + 1);
+    box.SetMessage(QString::fromUtf8("确定要退出吗？"));
+    zucam::test::ExpectHeaderDragMovesDialog(&box, "MessageBoxDialog");
 
     // The version check goes to the application's host, which cannot be
     // reached from the test's private network: the answer is an error reply,

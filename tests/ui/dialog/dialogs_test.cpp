@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "core/system/system_info.h"
+#include "support/header_drag.h"
 #include "support/named_objects.h"
 #include "support/message_box_recorder.h"
 #include "ui/dialog/aboutus-dialog.h"
@@ -206,9 +207,9 @@ struct FrameCase {
     QStringList headerButtons;
 };
 
-TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
-    const double s = zucamApp()->dpiScale;
-    const FrameCase cases[] = {
+// Every dialog that wears the frame, found in Forms() by name.
+const std::vector<FrameCase>& FramedDialogs() {
+    static const std::vector<FrameCase> cases = {
         {"NetCheckDialog", 448, 266, "widget_titie", 40, -1, {"pushButton_close"}},
         {"AboutUsDialog", 350, 446, "widget_about_title", 40, -1, {"pushButton_about_close"}},
         {"HelpInfoDialog", 700, 800, "widget_helpinfo_title", 40, -1, {"pushButton_helpinfo_close"}},
@@ -217,10 +218,20 @@ TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
         {"CustomTipsDialog", 160, 60, nullptr, 0, 0, {}},
         {"OpenUSBHelpDialog", 420, 435, "widget_usb_help_title", 30, -2, {"pushButton_usb_help_close"}},
     };
-    for (const FrameCase& c : cases) {
-        const auto form = std::find_if(Forms().begin(), Forms().end(), [&](const Form& f) { return c.name == std::string(f.name); });
-        ASSERT_NE(form, Forms().end()) << c.name;
-        std::unique_ptr<QWidget> dialog(form->make());
+    return cases;
+}
+
+std::unique_ptr<QWidget> MakeForm(const char* name) {
+    const auto form = std::find_if(Forms().begin(), Forms().end(), [&](const Form& f) { return name == std::string(f.name); });
+    EXPECT_NE(form, Forms().end()) << name;
+    return std::unique_ptr<QWidget>(form != Forms().end() ? form->make() : nullptr);
+}
+
+TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
+    const double s = zucamApp()->dpiScale;
+    for (const FrameCase& c : FramedDialogs()) {
+        std::unique_ptr<QWidget> dialog = MakeForm(c.name);
+        ASSERT_NE(dialog, nullptr) << c.name;
         EXPECT_EQ(int(dialog->windowFlags()), 0x803) << c.name;
         EXPECT_EQ(dialog->minimumSize(), QSize(int(c.width * s), int(c.height * s))) << c.name;
         EXPECT_EQ(dialog->maximumSize(), dialog->minimumSize()) << c.name;
@@ -237,6 +248,17 @@ TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
             buttons << button.value<QObject*>()->objectName();
         }
         EXPECT_EQ(buttons, c.headerButtons) << c.name;
+    }
+}
+
+// The module the frame hands each dialog to makes its header move it; the
+// header buttons stay the dialog's.
+TEST(DialogFrame, EachFramedDialogMovesByItsHeaderOnly) {
+    QCoreApplication::processEvents();  // ZuCam's start-up loads the module
+    for (const FrameCase& c : FramedDialogs()) {
+        std::unique_ptr<QWidget> dialog = MakeForm(c.name);
+        ASSERT_NE(dialog, nullptr) << c.name;
+        zucam::test::ExpectHeaderDragMovesDialog(dialog.get(), c.name);
     }
 }
 
