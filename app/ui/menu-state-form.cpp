@@ -250,6 +250,8 @@ void MenuStateForm::ShowGuidWidget() {
         });
     }
     const QPoint p = ui->pushButton_menu_help->mapToGlobal(QPoint(0, 0));
-    guideWidget->move(p.x() + static_cast<int>(-120.0 * dpiScaleFactor()), p.y() - guideWidget->height());
+    const QRect wanted(QPoint(p.x() + static_cast<int>(-120.0 * dpiScaleFactor()), p.y() - guideWidget->height()),
+                       guideWidget->size());
+    form_dialogs::PlaceGuideBubble(guideWidget, wanted);
     guideWidget->show();
 }

@@ -4,11 +4,15 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMovie>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QResizeEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -260,6 +264,21 @@ TEST(DialogFrame, EachFramedDialogMovesByItsHeaderOnly) {
         ASSERT_NE(dialog, nullptr) << c.name;
         zucam::test::ExpectHeaderDragMovesDialog(dialog.get(), c.name);
     }
+}
+
+// The help page is taller than many screens at a large scale: shown, it
+// fits the screen's available area whole, the end of its scroll bar too.
+TEST(DialogFrame, ADialogLargerThanTheScreenIsFittedIntoIt) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    HelpInfoDialog dialog(nullptr);
+    ASSERT_GT(dialog.height(), area.height()) << "the screen holds the whole page: nothing to fit";
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(area.contains(dialog.geometry()));
+    EXPECT_EQ(dialog.height(), area.height());
+    const QScrollBar* bar = dialog.findChild<QScrollArea*>("scrollArea")->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_TRUE(area.contains(QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size())));
 }
 
 // ---- results ------------------------------------------------------------------
