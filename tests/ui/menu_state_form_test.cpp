@@ -439,6 +439,11 @@ TEST_F(MenuStateFormTest, GuideStaysOnTheScreenWithItsPointerOnTheHelpButton) {
         const QList<QWidget*> tips = shot->findChildren<QWidget*>("CustomTipsDialog");
         ASSERT_FALSE(tips.isEmpty()) << c.where;
         EXPECT_TRUE(area.contains(tips.last()->geometry())) << c.where;
+        const QString shots = qEnvironmentVariable("ZUCAM_SHOT_DIR");
+        if (!shots.isEmpty()) {  // the whole screen, for a person to look at
+            QTest::qWait(100);
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QString("%1/guide-%2.png").arg(shots, c.where));
+        }
     }
 }
 

@@ -271,7 +271,7 @@ TEST(DialogFrame, EachFramedDialogMovesByItsHeaderOnly) {
 TEST(DialogFrame, ADialogLargerThanTheScreenIsFittedIntoIt) {
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     HelpInfoDialog dialog(nullptr);
-    ASSERT_GT(dialog.height(), area.height()) << "the screen holds the whole page: nothing to fit";
+    if (dialog.height() <= area.height()) GTEST_SKIP() << "the screen holds the whole page: nothing to fit";
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     EXPECT_TRUE(area.contains(dialog.geometry()));
@@ -279,6 +279,11 @@ TEST(DialogFrame, ADialogLargerThanTheScreenIsFittedIntoIt) {
     const QScrollBar* bar = dialog.findChild<QScrollArea*>("scrollArea")->verticalScrollBar();
     ASSERT_TRUE(bar->isVisible());
     EXPECT_TRUE(area.contains(QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size())));
+    const QString shots = qEnvironmentVariable("ZUCAM_SHOT_DIR");
+    if (!shots.isEmpty()) {  // the whole screen, for a person to look at
+        QTest::qWait(100);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/help-page-on-the-screen.png");
+    }
 }
 
 // ---- results ------------------------------------------------------------------
