@@ -439,6 +439,7 @@ TEST_F(MenuStateFormTest, GuideStaysOnTheScreenWithItsPointerOnTheHelpButton) {
         const QList<QWidget*> tips = shot->findChildren<QWidget*>("CustomTipsDialog");
         ASSERT_FALSE(tips.isEmpty()) << c.where;
         EXPECT_TRUE(area.contains(tips.last()->geometry())) << c.where;
+        EXPECT_FALSE(tips.last()->geometry().intersects(bubble->geometry())) << c.where << ": the tip covers the guide";
         const QString shots = qEnvironmentVariable("ZUCAM_SHOT_DIR");
         if (!shots.isEmpty()) {  // the whole screen, for a person to look at
             QTest::qWait(100);

@@ -198,6 +198,33 @@ TEST(ScreenFit, RectanglesAreKeptInsideTheAvailableArea) {
     }
 }
 
+// The screenshot tip beside the first-use guide: never over it while there
+// is room on the screen.
+TEST(ScreenFit, ATipGoesClearOfTheGuide) {
+    const QRect area(0, 0, 1920, 1040);
+    for (const double s : {1.0, 1.25, 1.5}) {
+        const QSize tip(int(160 * s), int(60 * s));
+        const QRect guide(0, 600, int(280 * s), int(100 * s));
+        const struct {
+            const char* what;
+            QRect rect, obstacle, expected;
+        } cases[] = {
+            {"clear already", QRect(QPoint(900, 600), tip), guide, QRect(QPoint(900, 600), tip)},
+            {"no guide", QRect(QPoint(100, 620), tip), QRect(), QRect(QPoint(100, 620), tip)},
+            {"over the guide: above it", QRect(QPoint(100, 620), tip), guide,
+             QRect(QPoint(100, 600 - tip.height()), tip)},
+            {"guide at the screen's top: right of it", QRect(QPoint(100, 10), tip), guide.translated(0, -600),
+             QRect(QPoint(guide.width(), 10), tip)},
+            {"past the left edge and over the guide", QRect(QPoint(-30, 620), tip), guide,
+             QRect(QPoint(0, 600 - tip.height()), tip)},
+            {"no room anywhere", QRect(QPoint(10, 10), tip), area, QRect(QPoint(10, 10), tip)},
+        };
+        for (const auto& c : cases) {
+            EXPECT_EQ(screen_fit::FitClearOf(c.rect, c.obstacle, area), c.expected) << c.what << " at " << s;
+        }
+    }
+}
+
 // A fixed-size window larger than the screen is fitted (size and place)
 // before it reaches the screen.
 TEST(ScreenFit, AWindowLargerThanTheScreenIsFittedWhenShown) {

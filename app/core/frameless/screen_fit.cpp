@@ -32,6 +32,23 @@ QRect FitInto(const QRect& rect, const QRect& area) {
     return QRect(x, y, width, height);
 }
 
+QRect FitClearOf(const QRect& rect, const QRect& obstacle, const QRect& area) {
+    const QRect fitted = FitInto(rect, area);
+    if (obstacle.isEmpty() || !fitted.intersects(obstacle)) return fitted;
+    const QSize size = rect.size();
+    const QRect candidates[] = {
+        QRect(QPoint(rect.x(), obstacle.top() - size.height()), size),
+        QRect(QPoint(obstacle.left() + obstacle.width(), rect.y()), size),
+        QRect(QPoint(rect.x(), obstacle.top() + obstacle.height()), size),
+        QRect(QPoint(obstacle.left() - size.width(), rect.y()), size),
+    };
+    for (const QRect& candidate : candidates) {
+        const QRect placed = FitInto(candidate, area);
+        if (!placed.intersects(obstacle)) return placed;
+    }
+    return fitted;
+}
+
 QRect AvailableAreaAt(const QPoint& point) {
     QScreen* screen = QGuiApplication::screenAt(point);
     if (screen == nullptr) screen = QGuiApplication::primaryScreen();

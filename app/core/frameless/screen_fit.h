@@ -14,6 +14,12 @@ namespace screen_fit {
 // the area's size where it is larger. An empty area leaves it alone.
 QRect FitInto(const QRect& rect, const QRect& area);
 
+// `rect` kept inside `area` (FitInto) and clear of `obstacle` where it can
+// be: where it would cover the obstacle it goes above it, else right of it,
+// below it or left of it, the first of those that fits the area without
+// covering it; where none does, it stays where FitInto put it.
+QRect FitClearOf(const QRect& rect, const QRect& obstacle, const QRect& area);
+
 // The available area of the screen under `point`; the primary screen's when
 // no screen holds it.
 QRect AvailableAreaAt(const QPoint& point);

@@ -286,6 +286,22 @@ TEST(DialogFrame, ADialogLargerThanTheScreenIsFittedIntoIt) {
     }
 }
 
+// A dialog asked to stand past the screen's left edge is shown whole.
+TEST(DialogFrame, ADialogPastTheScreensEdgeIsShownWhole) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    AboutUsDialog dialog(nullptr);
+    dialog.move(area.left() - 45, area.top() + 30);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(dialog.pos(), QPoint(area.left(), area.top() + 30));
+    EXPECT_EQ(dialog.size(), dialog.minimumSize());
+    const QString shots = qEnvironmentVariable("ZUCAM_SHOT_DIR");
+    if (!shots.isEmpty()) {
+        QTest::qWait(100);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/dialog-at-the-left-edge.png");
+    }
+}
+
 // ---- results ------------------------------------------------------------------
 
 // Runs dialog through exec() with a hook that clicks button (and returns what
