@@ -1,6 +1,7 @@
 // The Trevane module's dialog header: which points move the dialog, and the
 // drag itself on a dialog handed over by command 100.
 #include <QDialog>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -88,6 +89,16 @@ TEST_F(FramedDialog, HeaderDragFollowsTheCursorPastTheDragDistanceOnly) {
     // After the release the cursor moves the dialog no more.
     QTest::mouseMove(dialog->windowHandle(), QPoint(120, 30));
     EXPECT_EQ(dialog->pos(), QPoint(140, 195));
+}
+
+// The offscreen platform has no window system to take the move, as an X
+// server without a window manager: the real hand-over is refused and the
+// dialog follows the cursor by itself.
+TEST_F(FramedDialog, WhereTheWindowSystemRefusesTheDialogFollowsTheCursor) {
+    if (QGuiApplication::platformName() != "offscreen") GTEST_SKIP() << "a window system that may take the move";
+    window_drag::CaptionDrag::SetSystemMove(nullptr);
+    zucam::test::DragThroughWindow(dialog.get(), QPoint(50, 20), QPoint(35, -25));
+    EXPECT_EQ(dialog->pos(), QPoint(235, 125));
 }
 
 TEST_F(FramedDialog, BelowTheHeaderAndOnTheButtonNothingMoves) {
