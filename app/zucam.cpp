@@ -17,6 +17,7 @@
 #include "core/values/value_qt.h"
 #include "resources/resource_bundle.h"
 #include "trevane/trevane_module.h"
+#include "qt_translations.h"
 #include "ui/main-window.h"
 #include "zuc_shaders.h"
 #include <QApplication>
@@ -53,6 +54,7 @@ void mirrorToUiValue(const char* key, const QString& text) {
 
 ZuCam::ZuCam(int& argc, char** argv) : SingleApplicationWrapper(argc, argv) {
     InitResourceBundle();
+    InstallQtTranslations(this);
     connect(this, &SingleApplication::receivedMessage, this, &ZuCam::onReceivedMessage);
     // A secondary instance never enters the event loop, so this never runs there.
     QMetaObject::invokeMethod(this, "Initialize", Qt::QueuedConnection);

@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   # Qt 5.15
   qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
+  # Qt's own texts in Chinese (qtbase_zh_CN.qm)
+  qttranslations5-l10n
   # FFmpeg 5.1 (H.264 through libx264)
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # iOS USB, audio clock, JSON

@@ -57,17 +57,6 @@ QSize KeepAspectAfterResize(const QSize& before, const QSize& now, float aspect)
     return fitted;
 }
 
-bool DragStep(const QPoint& global, const QPoint& dragOffset, const QPoint& windowPos, int threshold, bool started,
-              QPoint* target) {
-    const QPoint wanted = global - dragOffset;
-    if (wanted == windowPos) return false;
-    // The distance the window would move, not where it would land: a window
-    // near the screen's origin must move as readily as one far from it.
-    if (!started && (wanted - windowPos).manhattanLength() <= threshold) return false;
-    *target = wanted;
-    return true;
-}
-
 BorderHits BordersAt(const QPoint& local, const QSize& size, double scale, bool maximisedOrFullScreen) {
     BorderHits hits;
     if (maximisedOrFullScreen) return hits;

@@ -8,6 +8,8 @@
 #include <QPoint>
 #include <QSize>
 
+#include "window_drag/caption_drag.h"
+
 namespace window_geometry {
 
 // The border of the frameless window where a press sizes it, in logical
@@ -47,15 +49,9 @@ void KeepAspectWhileSizing(int edges, float aspect, int* top, int* bottom, int* 
 // or when the aspect is unusable.
 QSize KeepAspectAfterResize(const QSize& before, const QSize& now, float aspect);
 
-// One step of dragging the borderless window: the press left `dragOffset`
-// (press position minus window position); with the cursor now at `global`
-// the window belongs at global - dragOffset. A drag starts once that target
-// lies more than `threshold` pixels (Manhattan length) from where the window
-// stands, so a click that wobbles does not move it; once started
-// (`started`), the window follows every step. Returns true and sets *target
-// when the window should move.
-bool DragStep(const QPoint& global, const QPoint& dragOffset, const QPoint& windowPos, int threshold, bool started,
-              QPoint* target);
+// One step of dragging the borderless window (the press left dragOffset,
+// the drag starts past threshold): the caption drag's own rule.
+using window_drag::DragStep;
 
 // Which sizing borders a point inside a window of `size` lies on; `local` is
 // in window coordinates. scale is the DPI scale. No border answers while the

@@ -3,7 +3,9 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QtGlobal>
+#include <algorithm>
 
+#include "core/frameless/screen_fit.h"
 #include "ui/dialog/aboutus-dialog.h"
 #include "ui/dialog/custom-tips-dialog.h"
 #include "ui/dialog/frame-adjustment-dialog.h"
@@ -64,6 +66,19 @@ QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose) 
         if (onFirstClose) onFirstClose();
     });
     return bubble;
+}
+
+void PlaceGuideBubble(QWidget* bubble, const QRect& wanted) {
+    const QRect placed = screen_fit::FitInto(wanted, screen_fit::AvailableAreaAt(wanted.center()));
+    bubble->move(placed.topLeft());
+    auto* guide = qobject_cast<GuidWidget*>(bubble);
+    if (guide == nullptr || placed.width() <= 0 || (guide->arrowSide() != 2 && guide->arrowSide() != 4)) return;
+    // The pointer stands under the middle of where the bubble was wanted,
+    // within the body (20 pixels in from each side) with its 10-pixel half.
+    const double width = placed.width();
+    const double tip = wanted.x() + wanted.width() / 2.0 - placed.x();
+    guide->SetArrow(guide->arrowSide(), std::clamp(tip, 30.0, std::max(30.0, width - 30.0)) / width);
+    guide->update();
 }
 
 void CheckAppleMobileDeviceSupport(bool showDialog, bool rearm) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <QRect>
 #include <functional>
 
 class QDialog;
@@ -37,6 +38,10 @@ QWidget* CreateScreenShotTip(QWidget* parent, const QString& text);
 // The first-use guide bubble: made with window as parent, not yet shown;
 // onFirstClose runs when the user dismisses it for good.
 QWidget* CreateGuideBubble(QWidget* window, std::function<void()> onFirstClose);
+// Moves the bubble to `wanted` (screen coordinates), kept inside the screen's
+// available area; its pointer stands under the middle of `wanted` (as far
+// as the bubble's body reaches), so it still points at what it explains.
+void PlaceGuideBubble(QWidget* bubble, const QRect& wanted);
 
 // The check for the iOS USB service (and, when it is missing and showDialog
 // is set, the offer to install it once per run; rearm allows one more):

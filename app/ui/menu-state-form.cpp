@@ -9,6 +9,7 @@
 #include <QtGlobal>
 #include <algorithm>
 
+#include "core/frameless/screen_fit.h"
 #include "core/qss/qss_manager.h"
 #include "ui/dialog/message-box-dialog.h"
 #include "ui/form-dialogs.h"
@@ -230,7 +231,11 @@ void MenuStateForm::ShowScreenShotTip() {
         form_dialogs::CreateScreenShotTip(anchor, QString::fromUtf8("截屏成功，可在\n设置中打开目录查看"));
     const double scale = AppDpiScale();
     const QPoint p = anchor->mapToGlobal(QPoint(0, 0));
-    tip->move(p.x() - qRound(scale * 50.0), p.y() - qRound(scale * 60.0));
+    const QRect wanted(QPoint(p.x() - qRound(scale * 50.0), p.y() - qRound(scale * 60.0)), tip->size());
+    // On the screen, and never over the first-use guide while it is up (its
+    // link must stay clickable).
+    const QRect guide = guideWidget != nullptr && guideWidget->isVisible() ? guideWidget->geometry() : QRect();
+    tip->move(screen_fit::FitClearOf(wanted, guide, screen_fit::AvailableAreaAt(p)).topLeft());
     tip->show();
     QTimer::singleShot(kScreenShotTipMs, this, [tip] {
         if (tip) {
@@ -250,6 +255,8 @@ void MenuStateForm::ShowGuidWidget() {
         });
     }
     const QPoint p = ui->pushButton_menu_help->mapToGlobal(QPoint(0, 0));
-    guideWidget->move(p.x() + static_cast<int>(-120.0 * dpiScaleFactor()), p.y() - guideWidget->height());
+    const QRect wanted(QPoint(p.x() + static_cast<int>(-120.0 * dpiScaleFactor()), p.y() - guideWidget->height()),
+                       guideWidget->size());
+    form_dialogs::PlaceGuideBubble(guideWidget, wanted);
     guideWidget->show();
 }

@@ -1,5 +1,7 @@
 // The window toolkit: style-sheet scaling, the frameless hit test and native
 // messages, the message box and the common dialog frame.
+#include <QGuiApplication>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,6 +9,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "core/frameless/screen_fit.h"
+#include "support/header_drag.h"
 #include "core/frameless/frameless_helper.h"
 #include "core/qss/qss_manager.h"
 #include "core/tether/tq.h"
@@ -155,6 +159,85 @@ TEST(FramelessHitTest, AWindowWithAFrameNeverRegisters) {
     EXPECT_EQ(NativeEventFilter::helperFor(widget.windowHandle()->winId()), nullptr);
 }
 
+// Bubbles, tips and dialogs at the screen's edges, at each scale: moved as
+// little as it takes, cut to the area only where larger than it.
+TEST(ScreenFit, RectanglesAreKeptInsideTheAvailableArea) {
+    const QRect area(0, 0, 1920, 1040);            // a task bar below
+    const QRect right(1920, 0, 1280, 1024);        // a second screen
+    for (const double s : {1.0, 1.25, 1.5}) {
+        const QSize bubble(int(280 * s), int(100 * s));
+        const QSize help(int(700 * s), int(800 * s));
+        const int lift = int(120 * s);
+        const struct {
+            const char* what;
+            QRect rect, area, expected;
+        } cases[] = {
+            {"bubble inside", QRect(QPoint(300, 700), bubble), area, QRect(QPoint(300, 700), bubble)},
+            {"bubble past the left edge", QRect(QPoint(-lift + 75, 700), bubble), area, QRect(QPoint(0, 700), bubble)},
+            {"bubble past the top", QRect(QPoint(300, -40), bubble), area, QRect(QPoint(300, 0), bubble)},
+            {"bubble past the right", QRect(QPoint(1900, 700), bubble), area,
+             QRect(QPoint(1920 - bubble.width(), 700), bubble)},
+            {"tip past the bottom", QRect(QPoint(10, 1030), QSize(int(160 * s), int(60 * s))), area,
+             QRect(QPoint(10, 1040 - int(60 * s)), QSize(int(160 * s), int(60 * s)))},
+            {"bubble on the second screen's left", QRect(QPoint(1900, 300), bubble), right,
+             QRect(QPoint(1920, 300), bubble)},
+            {"help page", QRect(QPoint(610, 120), help), area,
+             help.height() > 1040 ? QRect(610, 0, help.width(), 1040)
+                                  : QRect(QPoint(610, std::min(120, 1040 - help.height())), help)},
+            {"help page on a small screen", QRect(QPoint(-20, -20), help), QRect(0, 0, 800, 600),
+             QRect(0, 0, std::min(help.width(), 800), 600)},
+            {"no screen", QRect(-50, -50, 10, 10), QRect(), QRect(-50, -50, 10, 10)},
+        };
+        for (const auto& c : cases) {
+            const QRect fitted = screen_fit::FitInto(c.rect, c.area);
+            EXPECT_EQ(fitted, c.expected) << c.what << " at " << s;
+            if (!c.area.isEmpty()) {
+                EXPECT_TRUE(c.area.contains(fitted)) << c.what << " at " << s;
+            }
+        }
+    }
+}
+
+// The screenshot tip beside the first-use guide: never over it while there
+// is room on the screen.
+TEST(ScreenFit, ATipGoesClearOfTheGuide) {
+    const QRect area(0, 0, 1920, 1040);
+    for (const double s : {1.0, 1.25, 1.5}) {
+        const QSize tip(int(160 * s), int(60 * s));
+        const QRect guide(0, 600, int(280 * s), int(100 * s));
+        const struct {
+            const char* what;
+            QRect rect, obstacle, expected;
+        } cases[] = {
+            {"clear already", QRect(QPoint(900, 600), tip), guide, QRect(QPoint(900, 600), tip)},
+            {"no guide", QRect(QPoint(100, 620), tip), QRect(), QRect(QPoint(100, 620), tip)},
+            {"over the guide: above it", QRect(QPoint(100, 620), tip), guide,
+             QRect(QPoint(100, 600 - tip.height()), tip)},
+            {"guide at the screen's top: right of it", QRect(QPoint(100, 10), tip), guide.translated(0, -600),
+             QRect(QPoint(guide.width(), 10), tip)},
+            {"past the left edge and over the guide", QRect(QPoint(-30, 620), tip), guide,
+             QRect(QPoint(0, 600 - tip.height()), tip)},
+            {"no room anywhere", QRect(QPoint(10, 10), tip), area, QRect(QPoint(10, 10), tip)},
+        };
+        for (const auto& c : cases) {
+            EXPECT_EQ(screen_fit::FitClearOf(c.rect, c.obstacle, area), c.expected) << c.what << " at " << s;
+        }
+    }
+}
+
+// A fixed-size window larger than the screen is fitted (size and place)
+// before it reaches the screen.
+TEST(ScreenFit, AWindowLargerThanTheScreenIsFittedWhenShown) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QWidget window(nullptr, Qt::Dialog | Qt::FramelessWindowHint);
+    window.setFixedSize(area.width() / 2, area.height() + 170);
+    window.move(area.left() - 45, area.top() + 40);
+    screen_fit::KeepOnScreenWhenShown(&window);
+    window.show();
+    EXPECT_EQ(window.geometry(), QRect(area.left(), area.top(), area.width() / 2, area.height()));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+}
+
 class MessageBoxTest : public testing::Test {
 protected:
     void SetUp() override { InitResourceBundle(); }
@@ -222,6 +305,8 @@ TEST_F(MessageBoxTest, EveryDialogIsHandedToTrevane) {
     const int before = trevane::TrevaneModule::framedDialogs();
     MessageBoxDialog box(nullptr);
     EXPECT_EQ(trevane::TrevaneModule::framedDialogs(), before + 1);
+    box.SetMessage(QString::fromUtf8("确定要退出吗？"));
+    zucam::test::ExpectHeaderDragMovesDialog(&box, "MessageBoxDialog");
 
     // The version check goes to the application's host, which cannot be
     // reached from the test's private network: the answer is an error reply,

@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "window_drag/caption_drag.h"
+
 bool ResizeInterface::isTopEdge(int, int) { return false; }
 bool ResizeInterface::isBottomEdge(int, int) { return false; }
 bool ResizeInterface::isLeftEdge(int, int) { return false; }
@@ -22,7 +24,14 @@ QHash<quintptr, FramelessHelper*> g_windows;  // GUI thread only
 
 FramelessHelper::FramelessHelper(QWidget* widget, ResizeInterface* handler)
     : QObject(widget), widget_(widget), handler_(handler) {
-    if (widget_->windowFlags().testFlag(Qt::FramelessWindowHint)) widget_->installEventFilter(this);
+    if (widget_->windowFlags().testFlag(Qt::FramelessWindowHint)) {
+        widget_->installEventFilter(this);
+        // Filters run latest first: a press on the caption is the drag's,
+        // every other press comes on to the edges below.
+        new window_drag::CaptionDrag(widget_, [this](const QPoint& at) {
+            return window_ != nullptr && handler_ != nullptr && hitTest(at.x(), at.y()) == kHitCaption;
+        });
+    }
     shadow_ = new ShadowProxy(widget_);
     shadow_->setShadowEnabled(false);
 }
@@ -38,7 +47,7 @@ bool FramelessHelper::eventFilter(QObject* watched, QEvent* event) {
             NativeEventFilter::registerWindow(window_, this);
         } else if (event->type() == QEvent::MouseButtonPress && window_ != nullptr) {
             // No native hit-test messages here: the same answer starts the
-            // window system's own move or resize.
+            // window system's own resize (the caption drag moves).
             auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() == Qt::LeftButton) {
                 const QPoint at = mouse->globalPos();
@@ -52,7 +61,6 @@ bool FramelessHelper::eventFilter(QObject* watched, QEvent* event) {
                 case kHitTop: edges = Qt::TopEdge; break;
                 case kHitRight: edges = Qt::RightEdge; break;
                 case kHitBottom: edges = Qt::BottomEdge; break;
-                case kHitCaption: return window_->startSystemMove();
                 default: break;
                 }
                 if (edges != 0) return window_->startSystemResize(edges);

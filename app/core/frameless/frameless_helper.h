@@ -5,8 +5,9 @@
 // FramelessHelper turns a point into a hit-test code the way the Windows
 // non-client hit test does. On Windows the native messages drive it; on
 // Linux there are none, so a left press inside the window asks the same hit
-// test and hands the drag to the window system (QWindow::startSystemResize
-// or startSystemMove). All of it runs on the GUI thread.
+// test and hands the drag to the window system (QWindow::startSystemResize;
+// on the caption, the caption drag of window_drag). All of it runs on the
+// GUI thread.
 #pragma once
 
 #include <QAbstractNativeEventFilter>

@@ -1,6 +1,10 @@
 #include "trevane/trevane_module.h"
 
+#include "trevane/dialog_header.h"
 #include "trevane/version_info.h"
+
+#include <QThread>
+#include <QWidget>
 
 #include <memory>
 #include <string>
@@ -17,7 +21,10 @@ std::atomic<int> TrevaneModule::framed_{0};
 
 tq::Value TrevaneModule::handle(int command, const tq::Value& param, tq::ReplyFunction reply) {
     if (command == kCommandFrameDialog) {
-        if (param.toPointer() == nullptr) return tq::Value(false);
+        auto* const dialog = static_cast<QWidget*>(param.toPointer());
+        // Widgets live on their own thread: a hand-over from any other is refused.
+        if (dialog == nullptr || dialog->thread() != QThread::currentThread()) return tq::Value(false);
+        AttachHeaderDrag(dialog);
         framed_.fetch_add(1, std::memory_order_relaxed);
         return tq::Value(true);
     }

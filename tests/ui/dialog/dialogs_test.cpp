@@ -4,11 +4,15 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMovie>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QResizeEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,6 +25,7 @@
 #include <memory>
 
 #include "core/system/system_info.h"
+#include "support/header_drag.h"
 #include "support/named_objects.h"
 #include "support/message_box_recorder.h"
 #include "ui/dialog/aboutus-dialog.h"
@@ -206,9 +211,9 @@ struct FrameCase {
     QStringList headerButtons;
 };
 
-TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
-    const double s = zucamApp()->dpiScale;
-    const FrameCase cases[] = {
+// Every dialog that wears the frame, found in Forms() by name.
+const std::vector<FrameCase>& FramedDialogs() {
+    static const std::vector<FrameCase> cases = {
         {"NetCheckDialog", 448, 266, "widget_titie", 40, -1, {"pushButton_close"}},
         {"AboutUsDialog", 350, 446, "widget_about_title", 40, -1, {"pushButton_about_close"}},
         {"HelpInfoDialog", 700, 800, "widget_helpinfo_title", 40, -1, {"pushButton_helpinfo_close"}},
@@ -217,10 +222,20 @@ TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
         {"CustomTipsDialog", 160, 60, nullptr, 0, 0, {}},
         {"OpenUSBHelpDialog", 420, 435, "widget_usb_help_title", 30, -2, {"pushButton_usb_help_close"}},
     };
-    for (const FrameCase& c : cases) {
-        const auto form = std::find_if(Forms().begin(), Forms().end(), [&](const Form& f) { return c.name == std::string(f.name); });
-        ASSERT_NE(form, Forms().end()) << c.name;
-        std::unique_ptr<QWidget> dialog(form->make());
+    return cases;
+}
+
+std::unique_ptr<QWidget> MakeForm(const char* name) {
+    const auto form = std::find_if(Forms().begin(), Forms().end(), [&](const Form& f) { return name == std::string(f.name); });
+    EXPECT_NE(form, Forms().end()) << name;
+    return std::unique_ptr<QWidget>(form != Forms().end() ? form->make() : nullptr);
+}
+
+TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
+    const double s = zucamApp()->dpiScale;
+    for (const FrameCase& c : FramedDialogs()) {
+        std::unique_ptr<QWidget> dialog = MakeForm(c.name);
+        ASSERT_NE(dialog, nullptr) << c.name;
         EXPECT_EQ(int(dialog->windowFlags()), 0x803) << c.name;
         EXPECT_EQ(dialog->minimumSize(), QSize(int(c.width * s), int(c.height * s))) << c.name;
         EXPECT_EQ(dialog->maximumSize(), dialog->minimumSize()) << c.name;
@@ -237,6 +252,53 @@ TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
             buttons << button.value<QObject*>()->objectName();
         }
         EXPECT_EQ(buttons, c.headerButtons) << c.name;
+    }
+}
+
+// The module the frame hands each dialog to makes its header move it; the
+// header buttons stay the dialog's.
+TEST(DialogFrame, EachFramedDialogMovesByItsHeaderOnly) {
+    QCoreApplication::processEvents();  // ZuCam's start-up loads the module
+    for (const FrameCase& c : FramedDialogs()) {
+        std::unique_ptr<QWidget> dialog = MakeForm(c.name);
+        ASSERT_NE(dialog, nullptr) << c.name;
+        zucam::test::ExpectHeaderDragMovesDialog(dialog.get(), c.name);
+    }
+}
+
+// The help page is taller than many screens at a large scale: shown, it
+// fits the screen's available area whole, the end of its scroll bar too.
+TEST(DialogFrame, ADialogLargerThanTheScreenIsFittedIntoIt) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    HelpInfoDialog dialog(nullptr);
+    if (dialog.height() <= area.height()) GTEST_SKIP() << "the screen holds the whole page: nothing to fit";
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(area.contains(dialog.geometry()));
+    EXPECT_EQ(dialog.height(), area.height());
+    const QScrollBar* bar = dialog.findChild<QScrollArea*>("scrollArea")->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_TRUE(area.contains(QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size())));
+    const QString shots = qEnvironmentVariable("ZUCAM_SHOT_DIR");
+    if (!shots.isEmpty()) {  // the whole screen, for a person to look at
+        QTest::qWait(100);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/help-page-on-the-screen.png");
+    }
+}
+
+// A dialog asked to stand past the screen's left edge is shown whole.
+TEST(DialogFrame, ADialogPastTheScreensEdgeIsShownWhole) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    AboutUsDialog dialog(nullptr);
+    dialog.move(area.left() - 45, area.top() + 30);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(dialog.pos(), QPoint(area.left(), area.top() + 30));
+    EXPECT_EQ(dialog.size(), dialog.minimumSize());
+    const QString shots = qEnvironmentVariable("ZUCAM_SHOT_DIR");
+    if (!shots.isEmpty()) {
+        QTest::qWait(100);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/dialog-at-the-left-edge.png");
     }
 }
 

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+#include "support/header_drag.h"
 #include "../../devices/audio/fifo_reader.h"
 #include "core/system/system_info.h"
 #include "devices/audio/audio_device_link.h"
@@ -242,6 +243,7 @@ TEST_F(SettingDialogTest, FormHasItsNamesTextsAndFrame) {
     EXPECT_EQ(Child<QLineEdit>("lineEdit_camera_name")->placeholderText(),
               QString::fromUtf8("置空则设置为默认名称\"Zu Camera\""));
     EXPECT_NE(dialog->busyDialog(), nullptr);
+    zucam::test::ExpectHeaderDragMovesDialog(dialog.get(), "SettingDialog");
 }
 
 TEST_F(SettingDialogTest, ToolTipsCarryTheirTextsAndShowAtTheMouseOnClick) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support/header_drag.h"
 #include "support/named_objects.h"
 #include "core/tether/tq.h"
 #include "ref_counted_object.h"
@@ -102,6 +103,7 @@ TEST_F(ModifyInfoDialogTest, FormHasItsNamesTextsFrameAndSize) {
     EXPECT_EQ(Edit(dialog)->placeholderText(), QString::fromUtf8("仅允许输入中文、字母、数字和下划线"));
     EXPECT_EQ(Edit(dialog)->toolTip(), QString::fromUtf8("置空则设置为默认名称\"Zu Camera\""));
     EXPECT_TRUE(dialog.styleSheet().contains("#6BA7FF")) << "style sheet not loaded";
+    zucam::test::ExpectHeaderDragMovesDialog(&dialog, "ModifyInfoDialog");
 }
 
 TEST_F(ModifyInfoDialogTest, NameRulesAcceptCjkLettersDigitsUnderscoreAndBlanksOnly) {
@@ -234,6 +236,7 @@ TEST_F(FrameAdjustmentDialogTest, FormHasItsNamesTextsFrameAndRanges) {
     EXPECT_FALSE(Child<QPushButton>("pushButton_left_spacer")->isEnabled());
     EXPECT_EQ(Child<QWidget>("scrollAreaWidgetContents")->styleSheet(), dialog->styleSheet());
     EXPECT_TRUE(dialog->styleSheet().contains("new_up.png")) << "style sheet not loaded";
+    zucam::test::ExpectHeaderDragMovesDialog(dialog.get(), "FrameAdjustmentDialog");
     const struct {
         const char* name;
         int min, max;

@@ -1,8 +1,10 @@
 // Stand-in for the Trevane module that Tether loads from "Trevane59_vs.dll".
 //
 // Command 100 ("frame this dialog", the parameter a pointer to the dialog's
-// QWidget) is accepted and counted: the real module's window decoration has
-// no counterpart here, the dialog keeps the frame the program gives it.
+// QWidget, handed over on the dialog's own thread) is accepted and counted,
+// and from then on the dialog's header moves it (dialog_header.h). The
+// module draws no decoration of its own: the dialog keeps the look the
+// program gives it.
 // Every other command (311, the version check, among them) is answered with
 // a reply {"errcode": -1, "errmsg": "unknown command <n>"} and an empty
 // result, so a caller waiting for a reply is never left hanging.
