@@ -105,10 +105,11 @@ TEST(ShowMaskWidget, NoticeFollowsThePictureSwitch) {
     mask.resize(451, 333);
     mask.show();
     app->videoTransport = false;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return mask.noticeShown(); }, 2000));
+    // The widget looks every 500 ms; the deadline leaves room for a loaded sanitizer run.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mask.noticeShown(); }, 5000));
     mask.grab().save("/tmp/zucam-mask-on.png");
     app->videoTransport = true;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !mask.noticeShown(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !mask.noticeShown(); }, 5000));
 }
 
 TEST(RotateLabel, StepsOnlyWhileVisibleAndSharesOneAngle) {
