@@ -2,7 +2,6 @@
 
 #include <QCursor>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QHelpEvent>
@@ -30,6 +29,7 @@
 #include "ui/dialog/name_rules.h"
 #include "ui_setting-dialog.h"
 #include "zucam.h"
+#include "ui/dialog/desktop_open.h"
 
 namespace {
 
@@ -320,7 +320,7 @@ void SettingDialog::on_pushButton_select_dir_clicked() {
 }
 
 void SettingDialog::on_pushButton_open_dir_clicked() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(WithTrailingSlash(ui_->lineEdit_save_dir->text())));
+    OpenWithDesktop(this, QUrl::fromLocalFile(WithTrailingSlash(ui_->lineEdit_save_dir->text())));
 }
 
 void SettingDialog::on_pushButton_versioncheck_clicked() {
@@ -348,7 +348,7 @@ void SettingDialog::on_pushButton_tooltips_2_clicked() { ShowOwnToolTip(ui_->pus
 void SettingDialog::on_pushButton_tooltips_3_clicked() { ShowOwnToolTip(ui_->pushButton_tooltips_3); }
 void SettingDialog::on_pushButton_tooltips_4_clicked() { ShowOwnToolTip(ui_->pushButton_tooltips_4); }
 
-void SettingDialog::on_label_no_voice_help_linkActivated(const QString& link) { QDesktopServices::openUrl(QUrl(link)); }
+void SettingDialog::on_label_no_voice_help_linkActivated(const QString& link) { OpenWithDesktop(this, QUrl(link)); }
 
 void SettingDialog::on_pushButton_title_close_clicked() {
     if (ui_->lineEdit_camera_name->isEnabled()) {
