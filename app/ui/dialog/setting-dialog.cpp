@@ -85,8 +85,7 @@ bool StartDetached(const QString& program, const QStringList& arguments) {
 }  // namespace
 
 const char SettingDialog::kCameraDriverMissingNotice[] =
-    "驱动模式切换失败：未找到虚拟摄像头设备“Zu Camera Pro”（v4l2loopback）。\n"
-    "请先创建该设备，再重新选择驱动模式：\n"
+    "切换失败：未找到虚拟摄像头设备“Zu Camera Pro”，请先创建：\n"
     "sudo modprobe v4l2loopback devices=1 card_label=\"Zu Camera Pro\" exclusive_caps=1";
 
 // ---- the camera-mode switch ----------------------------------------------
