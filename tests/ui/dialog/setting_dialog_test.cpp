@@ -434,6 +434,20 @@ TEST_F(SettingDialogTest, OpenFolderAndHelpLinkGoToTheDesktop) {
     EXPECT_EQ(catcher.urls[1].host(), "www.zucam.example");
 }
 
+// Nothing opens the folder (no opener on PATH): the user learns its path.
+TEST_F(SettingDialogTest, FolderThatDoesNotOpenIsToldWithItsPath) {
+    const QByteArray savedPath = qgetenv("PATH");
+    QTemporaryDir emptyBin;
+    qputenv("PATH", emptyBin.path().toLocal8Bit());
+    app->setSaveDir("/tmp/zucam shots");
+    Make();
+    zucam::test::MessageBoxRecorder boxes;
+    Child<QPushButton>("pushButton_open_dir")->click();
+    qputenv("PATH", savedPath);
+    ASSERT_EQ(boxes.messages().size(), 1);
+    EXPECT_TRUE(boxes.messages()[0].contains("/tmp/zucam shots/")) << boxes.messages()[0].toStdString();
+}
+
 // ---- the camera name -------------------------------------------------------
 
 TEST_F(SettingDialogTest, ClosingAppliesTheCameraNameInDirectShowModeOnly) {
