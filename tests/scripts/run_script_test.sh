@@ -10,6 +10,7 @@ set -uo pipefail
 src=$1 build=$2
 [ "$(realpath "$build")" = "$(realpath "$src/build/release")" ] || {
   echo "SKIP: scripts/run.sh runs build/release; this build is $build"; exit 0; }
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for ip netns"; exit 0; }
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 scratch=$(mktemp -d)
