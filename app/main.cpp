@@ -3,6 +3,8 @@
 // "show" to the one that already runs. "zucam --uninstall" only removes the
 // drivers and filters and exits.
 #include <QApplication>
+#include <QMutex>
+#include <QSet>
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,34 @@
 namespace {
 
 void uninitTetherAtExit() { tq::UninitTether(); }
+
+// Qt repeats some warnings at every repaint (the offscreen platform's
+// "composeAndFlush: makeCurrent() failed" ten times a second): each distinct
+// message is passed on once, its repeats are dropped.
+QtMessageHandler g_previousMessageHandler = nullptr;
+void passEachMessageOnce(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    static QMutex mutex;
+    static QSet<QString> seen;
+    constexpr int kRememberedMessages = 256;
+    if (type != QtFatalMsg) {
+        QMutexLocker lock(&mutex);
+        if (seen.contains(message)) return;
+        if (seen.size() < kRememberedMessages) seen.insert(message);
+    }
+    if (g_previousMessageHandler) {
+        g_previousMessageHandler(type, context, message);
+    } else {
+        std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+    }
+}
+
+// Without a window system Qt would end the program with a page of platform
+// plug-in advice; one line says what is wrong. An explicit QT_QPA_PLATFORM
+// (offscreen on purpose) is left to Qt.
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
 
 // Handed to Tether before anything else runs; the order is the one Tether
 // modules expect.
@@ -63,6 +93,12 @@ int main(int argc, char** argv) {
         uninstallDrivers();
         return 0;
     }
+
+    if (!hasDisplay()) {
+        std::fprintf(stderr, "ZuCam: no display (DISPLAY and WAYLAND_DISPLAY are unset); start it from a desktop session\n");
+        return 1;
+    }
+    g_previousMessageHandler = qInstallMessageHandler(passEachMessageOnce);
 
     setApplicationInformation();
 

@@ -10,7 +10,6 @@
 #include "new-version-update-dialog.h"
 #include "version_check.h"
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
 #include "core/tether/tq_log.h"
@@ -34,6 +33,7 @@
 #include "ui/form-dialogs.h"
 #include "ui/main-form.h"
 #include "vexo/gs_device.h"
+#include "ui/dialog/desktop_open.h"
 
 namespace {
 
@@ -242,7 +242,7 @@ public:
         const QString text = QObject::tr("当前版本 %1\n请上官网查看最新版本 ").arg(appVersion) + QUrl(kProductSite).host();
         const int chosen = QMessageBox::information(window_, "提示", text, QObject::tr("去官网看看"), QObject::tr("确定"),
                                                     QString(), 0, 1);
-        if (chosen == 0) QDesktopServices::openUrl(QUrl(kProductSite));
+        if (chosen == 0) OpenWithDesktop(window_, QUrl(kProductSite));
     }
     int OfferUpdate(const QString& appVersion, const QString& newVersion, const QString& brief) override {
         NewVersionUpdateDialog dialog(appVersion, newVersion, brief, window_);

@@ -22,6 +22,8 @@ packages=(
   iproute2 util-linux procps
   # Android USB: the real adb for the tests that need one (the program finds it beside itself or on PATH)
   adb
+  # the desktop's opener the program opens folders and links with (xdg-open)
+  xdg-utils
   # fonts the forms ask for ("Microsoft YaHei" falls back to it)
   fonts-wqy-microhei
 )

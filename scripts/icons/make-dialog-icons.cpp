@@ -324,7 +324,7 @@ void HelpPictures(const QString& helpDir) {
         p.setPen(Stroke(kTheme, 1.2));
         p.setBrush(Qt::white);
         p.drawRoundedRect(QRectF(86.5, 44.5, 180, 22), 3, 3);
-        Text(p, QRectF(94, 44, 150, 22), QString("Zu Camera"), 10, kText, false, Qt::AlignLeft | Qt::AlignVCenter);
+        Text(p, QRectF(94, 44, 150, 22), QString("Zu Camera Pro"), 10, kText, false, Qt::AlignLeft | Qt::AlignVCenter);
         p.setPen(Stroke(kTheme, 1.6));
         p.drawPolyline(QPolygonF({QPointF(250, 52), QPointF(255, 57), QPointF(260, 52)}));
         Text(p, QRectF(24, 78, 60, 22), QString::fromUtf8("麦克风"), 10, kText, false, Qt::AlignLeft | Qt::AlignVCenter);
@@ -347,7 +347,7 @@ void HelpPictures(const QString& helpDir) {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor("#E5484D"));
         p.drawEllipse(QPointF(22, 22), 4, 4);
-        Text(p, QRectF(10, 118, 180, 24), QString::fromUtf8("正在使用 Zu Camera"), 10, kText);
+        Text(p, QRectF(10, 118, 180, 24), QString::fromUtf8("正在使用 Zu Camera Pro"), 10, kText);
     }, white);
 }
 

@@ -68,7 +68,8 @@ std::string V4l2CameraDriverPort::FindDevice(const std::string& folder, const Ca
     for (const auto& node : nodes) {
         const std::optional<DeviceCaps> caps = query(node.second);
         if (!caps) continue;
-        if (caps->card == kCardLabel && (caps->capabilities & V4L2_CAP_VIDEO_OUTPUT) != 0) return node.second;
+        const bool ours = caps->card == kCardLabel || caps->card == kEarlierCardLabel;
+        if (ours && (caps->capabilities & V4L2_CAP_VIDEO_OUTPUT) != 0) return node.second;
     }
     return {};
 }

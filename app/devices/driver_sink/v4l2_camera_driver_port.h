@@ -1,5 +1,6 @@
 // The camera driver on Linux: a v4l2loopback output device whose card label
-// is "Zu Camera". Open finds it among the video device nodes of a folder
+// is "Zu Camera Pro" (the driver camera's name in the settings; devices made
+// with the earlier label "Zu Camera" are taken as well). Open finds it among the video device nodes of a folder
 // (/dev), Write sets the output format to the frame's size (I420) when it
 // changes and writes the planes; programs that open the device's capture
 // side see the frames as a camera.
@@ -21,7 +22,9 @@
 
 class V4l2CameraDriverPort final : public CameraDriverPort {
 public:
-    static constexpr const char* kCardLabel = "Zu Camera";
+    static constexpr const char* kCardLabel = "Zu Camera Pro";
+    // The label an earlier set-up line gave the device; still accepted.
+    static constexpr const char* kEarlierCardLabel = "Zu Camera";
 
     // What VIDIOC_QUERYCAP says about a device node.
     struct DeviceCaps {
@@ -36,7 +39,7 @@ public:
     static std::optional<DeviceCaps> QueryDeviceCaps(const std::string& path);
 
     // The first node named video<N> in folder, in increasing N, that query
-    // reports as a video output device labelled kCardLabel; empty when none.
+    // reports as a video output device labelled kCardLabel or kEarlierCardLabel; empty when none.
     static std::string FindDevice(const std::string& folder, const CapsQuery& query);
 
     // The output format set on the device for a picture of that size: I420

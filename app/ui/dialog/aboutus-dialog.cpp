@@ -1,11 +1,11 @@
 #include "ui/dialog/aboutus-dialog.h"
 
-#include <QDesktopServices>
 #include <QUrl>
 
 #include "ui/dialog/dialog_answer.h"
 #include "ui/dialog/dialog_frame.h"
 #include "ui_aboutus-dialog.h"
+#include "ui/dialog/desktop_open.h"
 
 AboutUsDialog::AboutUsDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutUsDialog>()) {
     ui_->setupUi(this);
@@ -29,4 +29,4 @@ void AboutUsDialog::Init() {
 
 void AboutUsDialog::on_pushButton_about_close_clicked() { accept(); }
 
-void AboutUsDialog::slot_openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+void AboutUsDialog::slot_openUrl(const QString& url) { OpenWithDesktop(this, QUrl(url)); }

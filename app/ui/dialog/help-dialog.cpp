@@ -1,12 +1,12 @@
 #include "ui/dialog/help-dialog.h"
 
 #include <QButtonGroup>
-#include <QDesktopServices>
 #include <QUrl>
 
 #include "ui/dialog/dialog_answer.h"
 #include "ui/dialog/dialog_frame.h"
 #include "ui_help-dialog.h"
+#include "ui/dialog/desktop_open.h"
 
 HelpDialog::HelpDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::HelpDialog>()) {
     ui_->setupUi(this);
@@ -45,4 +45,4 @@ void HelpDialog::ShowSteps(bool usb) {
 void HelpDialog::on_pushButton_help_close_clicked() { accept(); }
 void HelpDialog::on_pushButton_wireless_help_clicked() { ShowSteps(false); }
 void HelpDialog::on_pushButton_usb_help_clicked() { ShowSteps(true); }
-void HelpDialog::slot_openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+void HelpDialog::slot_openUrl(const QString& url) { OpenWithDesktop(this, QUrl(url)); }

@@ -1,12 +1,12 @@
 #include "ui/dialog/help-info-dialog.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QUrl>
 
 #include "ui/dialog/dialog_answer.h"
 #include "ui/dialog/dialog_frame.h"
 #include "ui_help-info-dialog.h"
+#include "ui/dialog/desktop_open.h"
 
 HelpInfoDialog::HelpInfoDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::HelpInfoDialog>()) {
     ui_->setupUi(this);
@@ -37,4 +37,4 @@ QString HelpInfoDialog::LoadHelpHtml(const QString& path) {
 }
 
 void HelpInfoDialog::on_pushButton_helpinfo_close_clicked() { accept(); }
-void HelpInfoDialog::slot_openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+void HelpInfoDialog::slot_openUrl(const QString& url) { OpenWithDesktop(this, QUrl(url)); }

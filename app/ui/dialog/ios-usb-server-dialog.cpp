@@ -17,12 +17,25 @@ namespace {
 QString g_installerFolder;  // tests only; GUI thread
 }
 
+const char IosUsbServerDialog::kServiceNotice[] =
+    "未检测到IOS设备支持服务usbmuxd。为了保证IOS USB连接功能的正常使用，请先安装软件包usbmuxd：\n"
+    "sudo apt install usbmuxd";
+
 IosUsbServerDialog::IosUsbServerDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::IosUsbServerDialog>()) {
     ui_->setupUi(this);
     ApplyDialogFrame(this, ":/qss/dialog/ios-usb-server-dialog.qss", ui_->widget_title, 40, {ui_->pushButton_close});
     const double s = applicationDpiScale();
     setFixedSize(static_cast<int>(300 * s), static_cast<int>(220 * s));
+    if (!QFileInfo(InstallerPath()).isFile()) {
+        // No package beside the program (always so on Linux, where the
+        // service is usbmuxd): say what to install instead of offering an
+        // installer that is not there.
+        serviceNotice_ = true;
+        ui_->label_tips_note->setText(QString::fromUtf8(kServiceNotice));
+        ui_->pushButton_cancel->hide();
+        ui_->pushButton_ok->setText(QString::fromUtf8("知道了"));
+    }
 }
 
 IosUsbServerDialog::~IosUsbServerDialog() = default;
@@ -56,6 +69,10 @@ void IosUsbServerDialog::on_pushButton_close_clicked() { done(-1); }
 void IosUsbServerDialog::on_pushButton_cancel_clicked() { done(0); }
 
 void IosUsbServerDialog::on_pushButton_ok_clicked() {
+    if (serviceNotice_) {
+        done(0);
+        return;
+    }
     const QString path = InstallerPath();
     LOG_E("cmd = %s", path.toUtf8().constData());
     QString reason;

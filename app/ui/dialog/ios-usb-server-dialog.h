@@ -3,7 +3,9 @@
 // the program's folder ("AppleMobileDeviceSupport64.msi" on a 64-bit system,
 // "AppleMobileDeviceSupport.msi" otherwise) and, once it really started,
 // ends the program with exit code 0; when it cannot start, a message says
-// why and the offer stays open.
+// why and the offer stays open. Without a package beside the program (so
+// always on Linux) it tells which package brings the service (usbmuxd)
+// instead, with one button, "知道了", that closes it (result 0).
 //
 // Results: 1 the installer started, 0 "取消", -1 the title-bar close.
 // GUI thread only.
@@ -33,6 +35,11 @@ public:
     static bool StartInstaller(const QString& path, QString* reason);
     // Tests: the folder to look for the package in; empty: the program's.
     static void SetInstallerFolderForTesting(const QString& folder);
+    // What the dialog says when there is no package to start.
+    static const char kServiceNotice[];
+
+private:
+    bool serviceNotice_ = false;
 
 private slots:
     void on_pushButton_close_clicked();

@@ -1,7 +1,6 @@
 #include "ui/dialog/net-check-dialog.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QTimerEvent>
@@ -12,6 +11,7 @@
 #include "ui/dialog/dialog_frame.h"
 #include "ui_net-check-dialog.h"
 #include "zucam.h"
+#include "ui/dialog/desktop_open.h"
 
 namespace {
 QString LocalIp() {
@@ -109,7 +109,7 @@ void NetCheckDialog::on_pushButton_copy_url_clicked() {
 
 void NetCheckDialog::on_pushButton_close_clicked() { accept(); }
 
-void NetCheckDialog::slot_openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+void NetCheckDialog::slot_openUrl(const QString& url) { OpenWithDesktop(this, QUrl(url)); }
 
 void NetCheckDialog::timerEvent(QTimerEvent* event) {
     if (event->timerId() != pollTimerId_ || pollTimerId_ == 0) return;

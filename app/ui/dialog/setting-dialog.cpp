@@ -2,7 +2,6 @@
 
 #include <QCursor>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QHelpEvent>
@@ -23,7 +22,9 @@
 #include "core/tether/tq_config.h"
 #include "devices/driver_install/driver_install.h"
 #include "devices/driver_install/driver_tool.h"
+#include "core/tether/tq_log.h"
 #include "ui/dialog/camera-model-dialog.h"
+#include "ui/dialog/desktop_open.h"
 #include "ui/dialog/dialog_frame.h"
 #include "ui/dialog/message-box-dialog.h"
 #include "ui/dialog/modify-info-dialog.h"
@@ -83,6 +84,10 @@ bool StartDetached(const QString& program, const QStringList& arguments) {
 
 }  // namespace
 
+const char SettingDialog::kCameraDriverMissingNotice[] =
+    "切换失败：未找到虚拟摄像头设备“Zu Camera Pro”，请先创建：\n"
+    "sudo modprobe v4l2loopback devices=1 card_label=\"Zu Camera Pro\" exclusive_caps=1";
+
 // ---- the camera-mode switch ----------------------------------------------
 
 int SettingDialog::ClampCameraMode(int mode) { return std::clamp(mode, 0, 1); }
@@ -116,9 +121,16 @@ int SettingDialog::SwitchCameraModeWorker(int mode, const CameraModeTools& tools
     auto runFilter = [timeout](const std::function<QString(const QString&)>& command, const char* bits) {
         if (command) RunTool(command(QString::fromLatin1(bits)), timeout);
     };
+    bool driverMissing = false;
     if (mode != 0) {
         const bool driverUsable = tools.checkCameraDriver ? tools.checkCameraDriver() : false;
-        if (!driverUsable) run(tools.installCameraDriverCommand);
+        if (!driverUsable) {
+            run(tools.installCameraDriverCommand);
+            // The install may not bring the device (on Linux only the
+            // administrator can make it): asked again, so a switch without
+            // its camera is told as a failure.
+            driverMissing = !(tools.checkCameraDriver && tools.checkCameraDriver());
+        }
         runFilter(tools.unregisterCameraFilterCommand, "32");
         runFilter(tools.unregisterCameraFilterCommand, "64");
     } else {
@@ -127,7 +139,7 @@ int SettingDialog::SwitchCameraModeWorker(int mode, const CameraModeTools& tools
         run(tools.removeCameraDriverCommand);
     }
     if (tools.settleMs > 0) QThread::msleep(static_cast<unsigned long>(tools.settleMs));
-    return mode;
+    return driverMissing ? mode | kCameraDriverMissing : mode;
 }
 
 void SettingDialog::RequestCameraModeSwitch(int mode) {
@@ -154,7 +166,9 @@ void SettingDialog::on_comboBox_camera_mode_currentIndexChanged(int mode) {
     }
 }
 
-void SettingDialog::slot_process_finished(int mode) {
+void SettingDialog::slot_process_finished(int result) {
+    const int mode = result & ~kCameraDriverMissing;
+    const bool driverMissing = (result & kCameraDriverMissing) != 0;
     qDebug() << "ProJect" << mode;
     switchRunning_ = false;
     if (pendingMode_) {
@@ -167,7 +181,13 @@ void SettingDialog::slot_process_finished(int mode) {
     }
     SetCameraModeUi(mode != 0);
     if (g_cd != nullptr) tq::SetConfig<int>(g_cd->config, "camera_mode", mode);
-    if (busyDialog_) {
+    if (driverMissing) LOG_E("camera driver mode: the camera device is missing");
+    if (busyDialog_ && busyDialog_->isVisible()) {
+        // The user's own switch: its end is told, a missing camera as a failure.
+        busyDialog_->SetText(QString::fromUtf8(driverMissing ? "切换失败" : "切换完成"));
+        busyDialog_->accept();
+        if (driverMissing) ShowNotice(window(), QString::fromUtf8(kCameraDriverMissingNotice));
+    } else if (busyDialog_) {
         busyDialog_->SetText(QString::fromUtf8("切换完成"));
         busyDialog_->accept();
     }
@@ -234,7 +254,7 @@ void SettingDialog::Init() {
          "在Dshow模式下，可修改摄像头名称，此名称为\n第三方软件调用摄像头时显示的名称，修改后请关\n闭本设置窗口再重启第三方软件\n*"
          "仅允许输入中文、字母、数字、空格和下划线*"},
         {ui_->pushButton_tooltips_4,
-         "驱动模式:\n此模式摄像头名称为ZuCamera Pro。微信，qq调用优先选择\n此模式。不支持多软件同时调用以及更改摄像头名称\n\nDsho"
+         "驱动模式:\n此模式摄像头名称为Zu Camera Pro。微信，qq调用优先选择\n此模式。不支持多软件同时调用以及更改摄像头名称\n\nDsho"
          "w模式:\n此模式摄像头名称为Zu Camera，多软件同时调用以及更改摄\n像头名称请选此模式。可能不支持微信，qq软件调用"},
     };
     for (const auto& t : tips) {
@@ -320,7 +340,7 @@ void SettingDialog::on_pushButton_select_dir_clicked() {
 }
 
 void SettingDialog::on_pushButton_open_dir_clicked() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(WithTrailingSlash(ui_->lineEdit_save_dir->text())));
+    OpenWithDesktop(this, QUrl::fromLocalFile(WithTrailingSlash(ui_->lineEdit_save_dir->text())));
 }
 
 void SettingDialog::on_pushButton_versioncheck_clicked() {
@@ -348,7 +368,7 @@ void SettingDialog::on_pushButton_tooltips_2_clicked() { ShowOwnToolTip(ui_->pus
 void SettingDialog::on_pushButton_tooltips_3_clicked() { ShowOwnToolTip(ui_->pushButton_tooltips_3); }
 void SettingDialog::on_pushButton_tooltips_4_clicked() { ShowOwnToolTip(ui_->pushButton_tooltips_4); }
 
-void SettingDialog::on_label_no_voice_help_linkActivated(const QString& link) { QDesktopServices::openUrl(QUrl(link)); }
+void SettingDialog::on_label_no_voice_help_linkActivated(const QString& link) { OpenWithDesktop(this, QUrl(link)); }
 
 void SettingDialog::on_pushButton_title_close_clicked() {
     if (ui_->lineEdit_camera_name->isEnabled()) {

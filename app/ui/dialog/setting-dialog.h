@@ -59,7 +59,11 @@ public:
     static void SetCameraModeToolsForTesting(std::optional<CameraModeTools> tools);
     // Runs one switch on the calling thread: the commands of the mode in
     // their order, then the settle pause. Switches never overlap, whoever
-    // runs them. Returns mode.
+    // runs them. Returns mode, with kCameraDriverMissing added when the
+    // driver mode's camera is still not there after its install.
+    static constexpr int kCameraDriverMissing = 0x100;
+    // Told when the user's switch to the driver mode finds no camera device.
+    static const char kCameraDriverMissingNotice[];
     static int SwitchCameraModeWorker(int mode, const CameraModeTools& tools);
 
     // Tests, GUI thread only: what stands in for the folder chooser (caption,
@@ -101,7 +105,7 @@ private slots:
     void on_pushButton_tooltips_4_clicked();
     void on_label_no_voice_help_linkActivated(const QString& link);
     void on_pushButton_title_close_clicked();
-    void slot_process_finished(int mode);
+    void slot_process_finished(int result);
 
 private:
     void Init();

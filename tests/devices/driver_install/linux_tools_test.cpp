@@ -30,7 +30,9 @@ bool PulseAnswers() {
 bool ZuCameraDeviceExists() {
     for (const QFileInfo& entry : QDir("/sys/class/video4linux").entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile name(entry.filePath() + "/name");
-        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "Zu Camera") return true;
+        if (!name.open(QIODevice::ReadOnly)) continue;
+        const QByteArray label = name.readAll().trimmed();
+        if (label == "Zu Camera Pro" || label == "Zu Camera") return true;
     }
     return false;
 }

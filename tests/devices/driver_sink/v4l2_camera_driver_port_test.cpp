@@ -61,6 +61,15 @@ TEST_F(FakeDevFolder, FindsTheLabelledOutputDeviceAmongOthers) {
     EXPECT_EQ(Find(), Path("video4"));
 }
 
+// The label of the settings' driver camera, and the earlier one.
+TEST_F(FakeDevFolder, TakesTheCurrentAndTheEarlierLabel) {
+    AddDevice("video0", "Zu Camera Pro", kCapture);
+    AddDevice("video1", "Zu Camera Pro", kOutput);
+    EXPECT_EQ(Find(), Path("video1"));
+    AddDevice("video0", "Zu Camera", kOutput);
+    EXPECT_EQ(Find(), Path("video0"));
+}
+
 // video10 comes after video9, not between video1 and video2.
 TEST_F(FakeDevFolder, SearchesNodesInNumericOrder) {
     AddDevice("video10", "Zu Camera", kOutput);

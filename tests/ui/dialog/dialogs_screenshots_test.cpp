@@ -18,6 +18,8 @@
 #include "ui/dialog/help-dialog.h"
 #include "ui/dialog/help-info-dialog.h"
 #include "ui/dialog/ios-usb-server-dialog.h"
+#include "ui/dialog/message-box-dialog.h"
+#include "ui/dialog/setting-dialog.h"
 #include "ui/dialog/net-check-dialog.h"
 #include "ui/dialog/open-usb-help-dialog.h"
 #include "zucam.h"
@@ -120,6 +122,23 @@ TEST_F(DialogScreenshots, IosOfferTipGuideAndUsbHelp) {
     for (int i = 0; i < 5; ++i) usb.movie()->jumpToNextFrame();
     const QImage later = Shoot(usb, "usb-help-5");
     EXPECT_GT(Colours(later), 10);
+}
+
+// What the program tells when the driver camera, the desktop's opener or the
+// iOS service is missing.
+TEST_F(DialogScreenshots, MissingCameraOpenerAndIosServiceNotices) {
+    MessageBoxDialog camera(nullptr);
+    camera.SetMessage(QString::fromUtf8(SettingDialog::kCameraDriverMissingNotice));
+    camera.SetButtons(1, QString::fromUtf8("确定"), QString());
+    EXPECT_GT(Colours(Shoot(camera, "camera-driver-missing")), 10);
+
+    MessageBoxDialog opener(nullptr);
+    opener.SetMessage(QString::fromUtf8("无法打开文件夹，文件保存在：\n/home/user/Videos/ZuCam/"));
+    opener.SetButtons(1, QString::fromUtf8("确定"), QString());
+    EXPECT_GT(Colours(Shoot(opener, "opener-missing")), 10);
+
+    IosUsbServerDialog notice(nullptr);  // no package beside the test program
+    EXPECT_GT(Colours(Shoot(notice, "ios-usb-service-notice")), 10);
 }
 
 }  // namespace

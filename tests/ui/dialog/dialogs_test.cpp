@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMovie>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
@@ -30,6 +31,7 @@
 #include "support/message_box_recorder.h"
 #include "ui/dialog/aboutus-dialog.h"
 #include "ui/dialog/custom-tips-dialog.h"
+#include "ui/dialog/desktop_open.h"
 #include "ui/dialog/dialog_answer.h"
 #include "ui/dialog/guid-widget.h"
 #include "ui/dialog/help-dialog.h"
@@ -136,7 +138,19 @@ const std::vector<Form>& Forms() {
           {"label_help_step4", "QLabel", "2. 电脑端和移动端虚拟摄像头切换到USB连接模式。"},
           {"label_help_step5", "QLabel", "3. 手机开启USB调试模式并连接USB线到电脑。"},
           {"label_help_step6", "QLabel", "4. 手机端点检测到的电脑设备连接即可。"}}},
-        {"IosUsbServerDialog", [] { return new IosUsbServerDialog(nullptr); },
+        {"IosUsbServerDialog",
+         [] {
+             // The form's own texts: the offer with a package beside it.
+             QTemporaryDir folder;
+             for (const char* name : {"/AppleMobileDeviceSupport64.msi", "/AppleMobileDeviceSupport.msi"}) {
+                 QFile package(folder.path() + name);
+                 if (package.open(QIODevice::WriteOnly)) package.close();
+             }
+             IosUsbServerDialog::SetInstallerFolderForTesting(folder.path());
+             auto* dialog = new IosUsbServerDialog(nullptr);
+             IosUsbServerDialog::SetInstallerFolderForTesting(QString());
+             return dialog;
+         },
          {{"verticalLayout_2", "QVBoxLayout", nullptr},
           {"widget_title", "QWidget", nullptr},
           {"horizontalLayout", "QHBoxLayout", nullptr},
@@ -481,21 +495,36 @@ TEST_F(IosOfferTest, InstallStartsThePackageThenEndsTheProgramWithCodeZero) {
     QTRY_COMPARE_WITH_TIMEOUT(Log(), QString("ran in %1 with []\n").arg(folder.path()), 5000);
 }
 
-TEST_F(IosOfferTest, MissingOrUnstartablePackageSaysWhyAndTheProgramStays) {
+TEST_F(IosOfferTest, WithoutAPackageItNamesTheServicesPackageAndTheProgramStays) {
+    SetSystemVersionOverrideForTesting(false, true);
+    {
+        IosUsbServerDialog dialog(nullptr);
+        const auto* note = dialog.findChild<QLabel*>("label_tips_note");
+        ASSERT_NE(note, nullptr);
+        EXPECT_EQ(note->text(), QString::fromUtf8(IosUsbServerDialog::kServiceNotice));
+        EXPECT_TRUE(note->text().contains("sudo apt install usbmuxd"));
+        EXPECT_FALSE(note->text().contains(".msi"));
+        EXPECT_TRUE(dialog.findChild<QPushButton*>("pushButton_cancel")->isHidden());
+        EXPECT_EQ(dialog.findChild<QPushButton*>("pushButton_ok")->text(), QString::fromUtf8("知道了"));
+    }
+    zucam::test::MessageBoxRecorder boxes;
+    int result = 1;
+    EXPECT_EQ(RunClickingInstall(&result), 7);  // not ended by the offer
+    EXPECT_EQ(result, 0);                       // closed by its one button
+    EXPECT_TRUE(boxes.messages().isEmpty()) << boxes.messages().join("|").toStdString();
+}
+
+TEST_F(IosOfferTest, UnstartablePackageSaysWhyAndTheProgramStays) {
     SetSystemVersionOverrideForTesting(false, true);
     zucam::test::MessageBoxRecorder boxes;
     int result = 0;
-    EXPECT_EQ(RunClickingInstall(&result), 7);  // not ended by the offer
-    EXPECT_EQ(result, dialog_answer::kUseClickResult);  // still open after the click
-    ASSERT_EQ(boxes.messages().size(), 1);
-    EXPECT_TRUE(boxes.messages()[0].startsWith(QString::fromUtf8("未找到安装包")));
-    EXPECT_TRUE(boxes.messages()[0].contains(folder.path() + "/AppleMobileDeviceSupport.msi"));
-
     // There, executable, but its interpreter does not exist: it cannot start.
     WriteInstaller("AppleMobileDeviceSupport.msi", "#!/nonexistent/interpreter\n");
     EXPECT_EQ(RunClickingInstall(&result), 7);
-    ASSERT_EQ(boxes.messages().size(), 2);
-    EXPECT_TRUE(boxes.messages()[1].startsWith(QString::fromUtf8("安装程序无法启动"))) << boxes.messages()[1].toStdString();
+    EXPECT_EQ(result, dialog_answer::kUseClickResult);  // still open after the click
+    ASSERT_EQ(boxes.messages().size(), 1);
+    EXPECT_TRUE(boxes.messages()[0].startsWith(QString::fromUtf8("安装程序无法启动"))) << boxes.messages()[0].toStdString();
+    EXPECT_TRUE(boxes.messages()[0].contains(folder.path() + "/AppleMobileDeviceSupport.msi"));
 }
 
 // ---- tip, guide, USB help -----------------------------------------------------
@@ -599,3 +628,35 @@ TEST(OpenUSBHelpDialog, PlaysTheAnimationScaledToItsLabel) {
 }
 
 }  // namespace
+
+// ---- opening folders and links ------------------------------------------------
+
+namespace {
+// PATH holds only an empty folder of ours: no opener.
+class DesktopOpenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedPath = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit());
+        savedDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+        qunsetenv("XDG_CURRENT_DESKTOP");
+    }
+    void TearDown() override {
+        qputenv("PATH", savedPath);
+        if (!savedDesktop.isEmpty()) qputenv("XDG_CURRENT_DESKTOP", savedDesktop);
+    }
+    QTemporaryDir bin;
+    QTemporaryDir recordings;
+    QByteArray savedPath, savedDesktop;
+};
+}  // namespace
+
+TEST_F(DesktopOpenTest, WithoutAnOpenerTheUserIsToldThePathOrTheLink) {
+    zucam::test::MessageBoxRecorder boxes;
+    EXPECT_FALSE(OpenWithDesktop(nullptr, QUrl::fromLocalFile(recordings.path() + "/")));
+    EXPECT_FALSE(OpenWithDesktop(nullptr, QUrl("https://www.zucam.example/help")));
+    ASSERT_EQ(boxes.messages().size(), 2);
+    EXPECT_TRUE(boxes.messages()[0].startsWith(QString::fromUtf8("无法打开文件夹，文件保存在：")));
+    EXPECT_TRUE(boxes.messages()[0].contains(recordings.path())) << boxes.messages()[0].toStdString();
+    EXPECT_TRUE(boxes.messages()[1].contains("https://www.zucam.example/help")) << boxes.messages()[1].toStdString();
+}

@@ -255,7 +255,7 @@ TEST_F(SettingDialogTest, ToolTipsCarryTheirTextsAndShowAtTheMouseOnClick) {
         {"pushButton_tooltips", "手机端搜索电脑时显示的名称"},
         {"pushButton_tooltips_2", "修改后重新连接生效"},
         {"pushButton_tooltips_3", "在Dshow模式下，可修改摄像头名称，此名称为\n第三方软件"},
-        {"pushButton_tooltips_4", "驱动模式:\n此模式摄像头名称为ZuCamera Pro。"},
+        {"pushButton_tooltips_4", "驱动模式:\n此模式摄像头名称为Zu Camera Pro。"},
     };
     dialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
@@ -436,6 +436,20 @@ TEST_F(SettingDialogTest, OpenFolderAndHelpLinkGoToTheDesktop) {
     EXPECT_EQ(catcher.urls[1].host(), "www.zucam.example");
 }
 
+// Nothing opens the folder (no opener on PATH): the user learns its path.
+TEST_F(SettingDialogTest, FolderThatDoesNotOpenIsToldWithItsPath) {
+    const QByteArray savedPath = qgetenv("PATH");
+    QTemporaryDir emptyBin;
+    qputenv("PATH", emptyBin.path().toLocal8Bit());
+    app->setSaveDir("/tmp/zucam shots");
+    Make();
+    zucam::test::MessageBoxRecorder boxes;
+    Child<QPushButton>("pushButton_open_dir")->click();
+    qputenv("PATH", savedPath);
+    ASSERT_EQ(boxes.messages().size(), 1);
+    EXPECT_TRUE(boxes.messages()[0].contains("/tmp/zucam shots/")) << boxes.messages()[0].toStdString();
+}
+
 // ---- the camera name -------------------------------------------------------
 
 TEST_F(SettingDialogTest, ClosingAppliesTheCameraNameInDirectShowModeOnly) {
@@ -535,7 +549,7 @@ TEST_F(SettingDialogTest, StartRunsTheStoredModesCommandsOnceInOrder) {
         int applied;
     } cases[] = {
         {1, false,
-         {"check", "begin install Root\\TAMRY\\ZuCamera", "end install Root\\TAMRY\\ZuCamera", "begin unregister 32",
+         {"check", "begin install Root\\TAMRY\\ZuCamera", "end install Root\\TAMRY\\ZuCamera", "check", "begin unregister 32",
           "end unregister 32", "begin unregister 64", "end unregister 64"},
          1},
         {1, true, {"check", "begin unregister 32", "end unregister 32", "begin unregister 64", "end unregister 64"}, 1},
@@ -596,6 +610,37 @@ TEST_F(SettingDialogTest, UsersChangeShowsTheBusyNoticeUntilTheSwitchEnds) {
     EXPECT_TRUE(tools.log().isEmpty());
 }
 
+// A switch to the driver mode whose camera device is still missing after the
+// install is told as a failure, with how to make the device; at start-up it
+// is only logged.
+TEST_F(SettingDialogTest, DriverModeWithoutItsCameraIsToldAsAFailure) {
+    for (const bool driverUsable : {false, true}) {
+        tq::SetConfig<int>(g_cd->config, "camera_mode", 0);
+        SettingDialog::SetCameraModeToolsForTesting(tools.tools(driverUsable));
+        zucam::test::MessageBoxRecorder boxes;
+        Make();
+        dialog->show();
+        Child<QComboBox>("comboBox_camera_mode")->setCurrentIndex(1);  // returns when the notice closes
+        EXPECT_EQ(StoredMode(), 1);
+        if (driverUsable) {
+            EXPECT_EQ(dialog->busyDialog()->text(), QString::fromUtf8("切换完成"));
+            EXPECT_TRUE(boxes.messages().isEmpty()) << boxes.messages().join("|").toStdString();
+        } else {
+            EXPECT_EQ(dialog->busyDialog()->text(), QString::fromUtf8("切换失败"));
+            ASSERT_EQ(boxes.messages().size(), 1);
+            EXPECT_EQ(boxes.messages()[0], QString::fromUtf8(SettingDialog::kCameraDriverMissingNotice));
+            EXPECT_TRUE(boxes.messages()[0].contains(
+                "sudo modprobe v4l2loopback devices=1 card_label=\"Zu Camera Pro\" exclusive_caps=1"));
+        }
+        dialog.reset();
+        // Started in the driver mode without the device: no box.
+        tq::SetConfig<int>(g_cd->config, "camera_mode", 1);
+        Make();
+        EXPECT_EQ(boxes.messages().size(), driverUsable ? 0 : 1);
+        dialog.reset();
+    }
+}
+
 TEST_F(SettingDialogTest, ChangeDuringTheStartUpSwitchWaitsForIt) {
     // Every tool run takes 300 ms, so the start-up switch (driver mode) is
     // still running when the user picks DirectShow.
@@ -609,7 +654,7 @@ TEST_F(SettingDialogTest, ChangeDuringTheStartUpSwitchWaitsForIt) {
     EXPECT_FALSE(dialog->cameraModeSwitchBusy());
     const QStringList log = tools.log();
     EXPECT_EQ(log, (QStringList{"check", "begin install Root\\TAMRY\\ZuCamera", "end install Root\\TAMRY\\ZuCamera",
-                                "begin unregister 32", "end unregister 32", "begin unregister 64", "end unregister 64",
+                                "check", "begin unregister 32", "end unregister 32", "begin unregister 64", "end unregister 64",
                                 "begin register 32", "end register 32", "begin register 64", "end register 64",
                                 "begin remove", "end remove"}));
     EXPECT_EQ(StoredMode(), 0);
@@ -706,6 +751,7 @@ TEST_F(SettingDialogOnDriverTools, EachModeRunsDevconAndRegsvr32InItsOrder) {
         {1, FakeDriverTools::NoDevicesFound(),
          {"camera[find][=][Root\\TAMRY\\ZuCamera]",
           "camera[install][" + camera + "ZuCamera.inf][Root\\TAMRY\\ZuCamera]",
+          "camera[find][=][Root\\TAMRY\\ZuCamera]",
           "regsvr32[/u][/s][" + camera + "zu-virtual-camera-dshow32.dll]",
           "regsvr32[/u][/s][" + camera + "zu-virtual-camera-dshow64.dll]"}},
         {0, FakeDriverTools::NoDevicesFound(),
