@@ -5,7 +5,7 @@
 // YUV420P BT.709), the render output's sinks (the queue writer's render
 // device, the screenshot and recorder caches, the driver sink), and
 // CameraRawWriter publishing into a shared-memory camera queue. A reader
-// thread watches the queue.
+// thread watches the queue, and a sampler thread spins on its header.
 //
 // The stream is encoded once at start-up with libx264 (main profile, constant
 // bit rate, no B-frames), moving texture over the whole picture and the frame
@@ -21,6 +21,22 @@
 //   cpu_s, bare_s those two in seconds
 //   p50_ms/p99_ms unit pushed -> its picture first published in the queue
 //   published     distinct pictures seen in the queue / units sent
+//   pictures      distinct pictures written into the queue (a count; of
+//                 units sent, 600 for 10 s at 60 a second)
+//   margin_min_ms the readers' margin as a reader sees it: from a slot's
+//                 publication (the sample that first saw readyIndex name it,
+//                 by a write or an announcement) to the first sign of the
+//                 next write into that slot (frameCounter one past
+//                 readyIndex, naming it), the least over the run; measured
+//                 conservatively (publication at the end of the sample that
+//                 saw it, the write's start at the beginning of the sample
+//                 before the one that saw it)
+//   margin_min_hi_ms  the least margin's upper bound (the other way round)
+//   under_40ms    writes whose margin was surely under 40 ms, even by its
+//                 upper bound (must be 0)
+//   unsure_40ms   writes whose bounds straddle 40 ms: the sampler was
+//                 descheduled around them (a loaded machine)
+//   sample_max_us the longest time between two header samples
 //   decoded       pictures the decoder produced / units sent
 //   composed      frames the render device composed per second
 //   rss_mb        peak resident set of the process
@@ -33,7 +49,10 @@ extern "C" {
 }
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -50,9 +69,11 @@ extern "C" {
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "decode/stream_video_decoder_h264.h"
+#include "devices/camera_queue/camera_queue_layout.h"
 #include "devices/camera_queue/camera_queue_reader.h"
 #include "devices/camera_queue/camera_raw_writer.h"
 #include "devices/driver_sink/stream_video_sink_driver.h"
@@ -288,6 +309,143 @@ void PrintThreadCpu() {
     closedir(tasks);
 }
 
+// Spins on the queue's header as a reader would see it, to time the
+// readers' margin of every write (see margin_min_ms above). Loads readyIndex
+// before frameCounter, so that the counter read is never behind the index.
+class MarginSampler {
+public:
+    explicit MarginSampler(std::string name) : name_(std::move(name)) {}
+    ~MarginSampler() {
+        if (view_ != nullptr) munmap(const_cast<uint8_t*>(view_), size_);
+    }
+
+    void Run(const std::atomic<bool>& stop) {
+        while (!stop.load(std::memory_order_relaxed)) {
+            if (view_ == nullptr && !Open()) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            Sample();
+            // Samples a fraction of a microsecond apart, leaving the core's
+            // other hardware thread its share.
+            for (int i = 0; i < 8; ++i) __builtin_ia32_pause();
+        }
+    }
+
+    double minMarginMs = 1e9;      // the least margin's lower bound
+    double minMarginHighMs = 1e9;  // the least upper bound
+    int under40 = 0;               // writes with a margin surely under 40 ms
+    int unsure40 = 0;              // writes whose bounds straddle 40 ms (samples far apart)
+    int writes = 0;
+    int announcements = 0;
+    int writesUnseen = 0;  // writes whose start no sample caught (margin not counted)
+    double maxSampleGapUs = 0.0;
+    std::vector<int> writtenIds;
+
+private:
+    static int64_t NowNs() {
+        timespec t{};
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    }
+
+    bool Open() {
+        const int fd = shm_open(name_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+        if (fd < 0) return false;
+        struct stat status {};
+        if (fstat(fd, &status) != 0 || status.st_size < 64) {
+            close(fd);
+            return false;
+        }
+        void* const view = mmap(nullptr, static_cast<size_t>(status.st_size), PROT_READ, MAP_SHARED, fd, 0);
+        close(fd);
+        if (view == MAP_FAILED) return false;
+        view_ = static_cast<const uint8_t*>(view);
+        size_ = static_cast<size_t>(status.st_size);
+        header_ = reinterpret_cast<const CameraQueueHeader*>(view_);
+        lastReady_ = CameraQueueLoadAcquire(&header_->readyIndex);
+        lastCounter_ = CameraQueueLoadAcquire(&header_->frameCounter);
+        started_ = lastCounter_;
+        previousBefore_ = NowNs();
+        return true;
+    }
+
+    void Sample() {
+        const int64_t before = NowNs();
+        const uint32_t ready = CameraQueueLoadAcquire(&header_->readyIndex);
+        const uint32_t counter = CameraQueueLoadAcquire(&header_->frameCounter);
+        const int64_t after = NowNs();
+        maxSampleGapUs = std::max(maxSampleGapUs, static_cast<double>(before - previousBefore_) / 1000.0);
+        if (counter != lastCounter_ && counter - ready == 1 && counter != started_) {
+            // A write into slot counter % 3 began after the previous sample's loads.
+            started_ = counter;
+            TakeMargin(static_cast<int>(counter % kCameraQueueSlots), after);
+        }
+        if (ready != lastReady_) {
+            const int slot = static_cast<int>(ready % kCameraQueueSlots);
+            if ((ready - lastReady_) % kCameraQueueSlots != 0) {
+                ++writes;
+                if (started_ != ready) {
+                    // Begun and ended between two samples.
+                    ++writesUnseen;
+                    TakeMargin(slot, after);
+                }
+                started_ = ready;
+                ReadWrittenId(slot);
+            } else {
+                ++announcements;
+            }
+            published_[slot] = true;
+            publishedAt_[slot] = after;
+            publishedAfter_[slot] = previousBefore_;
+            lastReady_ = ready;
+        }
+        lastCounter_ = counter;
+        previousBefore_ = before;
+    }
+
+    // A write into slot began between the previous sample's loads and now.
+    // Its margin lies between low (the write as early, the publication as
+    // late as the samples allow) and high (the other way round).
+    void TakeMargin(const int slot, const int64_t now) {
+        if (!published_[slot]) return;
+        const double low = static_cast<double>(previousBefore_ - publishedAt_[slot]) / 1e6;
+        const double high = static_cast<double>(now - publishedAfter_[slot]) / 1e6;
+        minMarginMs = std::min(minMarginMs, low);
+        minMarginHighMs = std::min(minMarginHighMs, high);
+        if (high < 40.0) {
+            ++under40;
+        } else if (low < 40.0) {
+            ++unsure40;
+        }
+    }
+
+    void ReadWrittenId(const int slot) {
+        const uint32_t record = CameraQueueLoadRelaxed(&header_->recordOffset[slot]);
+        const uint32_t data = CameraQueueLoadRelaxed(&header_->dataOffset[slot]);
+        if (record + sizeof(CameraQueueSlotRecord) > size_ || data >= size_) return;
+        CameraQueueSlotRecord fields{};
+        std::memcpy(&fields, view_ + record, sizeof(fields));
+        if (fields.height < static_cast<uint32_t>(kIdBlock) || fields.lineY < kIdBits * kIdBlock ||
+            data + static_cast<uint64_t>(kIdBlock) * fields.lineY > size_) {
+            return;
+        }
+        writtenIds.push_back(ReadId(view_ + data, fields.lineY));
+    }
+
+    const std::string name_;
+    const uint8_t* view_ = nullptr;
+    size_t size_ = 0;
+    const CameraQueueHeader* header_ = nullptr;
+    uint32_t lastReady_ = 0;
+    uint32_t lastCounter_ = 0;
+    uint32_t started_ = 0;  // the counter of the last write whose start was seen
+    int64_t previousBefore_ = 0;
+    bool published_[kCameraQueueSlots] = {};
+    int64_t publishedAt_[kCameraQueueSlots] = {};     // by then readers could see the slot published
+    int64_t publishedAfter_[kCameraQueueSlots] = {};  // not before then
+};
+
 double Percentile(std::vector<double> values, double p) {
     if (values.empty()) return 0.0;
     std::sort(values.begin(), values.end());
@@ -391,6 +549,16 @@ void BM_WholePath(benchmark::State& state) {
                 readerCpu = ThreadCpuSeconds() - cpuStart;
             });
 
+            MarginSampler sampler(queueName);
+            double samplerCpu = 0.0;
+            // ZUCAM_BENCH_NO_SAMPLER=1: without it (what its spinning costs the rest).
+            const bool sampling = std::getenv("ZUCAM_BENCH_NO_SAMPLER") == nullptr;
+            std::thread samplerThread([&] {
+                const double cpuStart = ThreadCpuSeconds();
+                if (sampling) sampler.Run(stop);
+                samplerCpu = ThreadCpuSeconds() - cpuStart;
+            });
+
             rusage before{};
             getrusage(RUSAGE_SELF, &before);
             const double cpuStart = ProcessCpuSeconds();
@@ -414,7 +582,8 @@ void BM_WholePath(benchmark::State& state) {
             const uint64_t pictureFrames = device->PictureFramesComposed();
             stop.store(true);
             reader.join();
-            const double cpu = ProcessCpuSeconds() - cpuStart - readerCpu - feederCpu;
+            samplerThread.join();
+            const double cpu = ProcessCpuSeconds() - cpuStart - readerCpu - feederCpu - samplerCpu;
             PrintThreadCpu();
 
             decoder.reset();
@@ -519,6 +688,39 @@ void BM_WholePath(benchmark::State& state) {
                 }
             }
             state.counters["changes"] = static_cast<double>(changes) / total;
+            {
+                // Each write's picture matched to its send in order (the
+                // stream's numbers repeat after four seconds' worth).
+                const int period = static_cast<int>(stream.units.size());
+                int cursor = 0;
+                int pictures = 0;
+                int previous = -1;
+                for (const int id : sampler.writtenIds) {
+                    // A repeat frame of the cadence writes the same picture again.
+                    if (id == std::exchange(previous, id)) continue;
+                    for (int index = cursor; index < total; ++index) {
+                        if (index % period == id) {
+                            ++pictures;
+                            cursor = index + 1;
+                            break;
+                        }
+                    }
+                }
+                state.counters["pictures"] = pictures;
+                if (std::getenv("ZUCAM_BENCH_WRITTEN") != nullptr) {
+                    for (const int id : sampler.writtenIds) std::fprintf(stderr, "%d ", id);
+                    std::fprintf(stderr, "\n");
+                }
+            }
+            state.counters["total"] = total;
+            state.counters["margin_min_ms"] = sampler.minMarginMs;
+            state.counters["margin_min_hi_ms"] = sampler.minMarginHighMs;
+            state.counters["under_40ms"] = sampler.under40;
+            state.counters["unsure_40ms"] = sampler.unsure40;
+            state.counters["writes"] = sampler.writes;
+            state.counters["announcements"] = sampler.announcements;
+            state.counters["writes_unseen"] = sampler.writesUnseen;
+            state.counters["sample_max_us"] = sampler.maxSampleGapUs;
             state.counters["decoded"] = static_cast<double>(decoded.count.load()) / total;
             state.counters["composed"] = static_cast<double>(composed) / elapsed;
             state.counters["rss_mb"] = static_cast<double>(after.ru_maxrss) / 1024.0;

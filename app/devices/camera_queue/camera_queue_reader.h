@@ -6,6 +6,9 @@
 // copied while the writer may already be filling the next one; the writer
 // bumps frameCounter before it touches a slot, so a copy is whole when, after
 // it, frameCounter is fewer than three past the readyIndex that was copied.
+// (The writer starts writing a slot no sooner than 40 ms after it published
+// it, so a copy begun on seeing the slot published and done within that
+// time is whole; the check catches a slower reader.)
 // (The heartbeat of an unchanged picture moves both on by three, naming the
 // same slot untouched; a copy that overlaps it is taken as overwritten, a
 // needless retry.)

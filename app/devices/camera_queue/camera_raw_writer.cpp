@@ -3,17 +3,20 @@
 #include <chrono>
 #include <utility>
 
+#include "vexo/gs_steady_clock.h"
 #include "video_sink/stream_render_device_impl.h"
 
-CameraRawWriter::CameraRawWriter(const std::string& queueName)
+CameraRawWriter::CameraRawWriter(const std::string& queueName, std::unique_ptr<GsClock> clock)
     : renderDevice(StreamRenderDeviceImpl::Create([this] {
           {
               const std::lock_guard<std::mutex> lock(stopMutex_);
               freshPicture_ = true;
           }
-          stopChanged_.notify_all();
+          clock_->Wake();
       })),
+      clock_(clock ? std::move(clock) : std::make_unique<GsSteadyClock>()),
       queue_(SharedMemoryCameraQueue::CreateWriter(queueName, kCameraQueueFrameCapacity)) {
+    if (queue_) queue_->KeepReaderMargin(clock_.get());
     start(QThread::InheritPriority);
 }
 
@@ -22,7 +25,7 @@ CameraRawWriter::~CameraRawWriter() {
         const std::lock_guard<std::mutex> lock(stopMutex_);
         stopRequested_ = true;
     }
-    stopChanged_.notify_all();
+    clock_->Interrupt();
     wait();
     // queue_ closes ("stopped") and renderDevice goes with the members.
 }
@@ -34,41 +37,71 @@ void CameraRawWriter::EnableOutput() {
     renderDevice->ShowBlack();
     renderDevice->enabled = true;
     outputEnabled_.store(true);
+    clock_->Wake();
 }
 
 void CameraRawWriter::DisableOutput() {
     outputEnabled_.store(false);
     renderDevice->enabled = false;
+    clock_->Wake();
 }
 
 void CameraRawWriter::run() {
-    using Clock = std::chrono::steady_clock;
-    constexpr auto kPeriod = std::chrono::milliseconds(kPeriodMs);
+    using Nanos = GsClock::Nanos;
+    constexpr Nanos kPeriod = std::chrono::milliseconds(kPeriodMs);
     bool stopStatePending = false;  // written since the last "stopped"
-    auto nextTick = Clock::now() + kPeriod;
+    bool picturePending = false;    // a picture to write (pushed, or one that cannot be announced)
+    Nanos nextBeat = clock_->Now() + kPeriod;
 
-    std::unique_lock<std::mutex> lock(stopMutex_);
-    while (!stopRequested_) {
-        stopChanged_.wait_until(lock, nextTick, [this] { return stopRequested_ || freshPicture_; });
-        if (stopRequested_) break;
-        const bool fresh = std::exchange(freshPicture_, false);
-        if (!fresh && Clock::now() < nextTick) continue;
-        lock.unlock();
-
-        if (outputEnabled_.load()) {
-            renderDevice->WriteTo(queue_.get());
-            stopStatePending = true;
-        } else if (stopStatePending) {
-            if (queue_) queue_->SetState(kCameraQueueStopped);
-            stopStatePending = false;
+    for (;;) {
+        const bool enabled = outputEnabled_.load();
+        {
+            const std::lock_guard<std::mutex> lock(stopMutex_);
+            if (stopRequested_) break;
+            if (enabled && std::exchange(freshPicture_, false)) picturePending = true;
         }
-
-        // The heartbeat: a fixed period after the last write, not a fixed
-        // sleep; a new picture is a write of its own. After a long stall (a
-        // suspended machine) the schedule starts again from now.
-        const auto now = Clock::now();
-        nextTick = fresh ? now + kPeriod : nextTick + kPeriod;
-        if (nextTick < now) nextTick = now + kPeriod;
-        lock.lock();
+        const Nanos now = clock_->Now();
+        Nanos wakeAt = nextBeat;
+        if (!enabled) {
+            if (stopStatePending) {
+                if (queue_) queue_->SetState(kCameraQueueStopped);
+                stopStatePending = false;
+            }
+            if (now >= nextBeat) nextBeat = now + kPeriod;
+            wakeAt = nextBeat;
+        } else {
+            const bool beatDue = now >= nextBeat;
+            if (beatDue && !picturePending) {
+                // The heartbeat of an unchanged picture announces the ready
+                // slot again and writes none, so it needs no margin; where
+                // the queue cannot announce it, the picture is written anew.
+                if (queue_ && queue_->RepublishLastFrame()) {
+                    stopStatePending = true;
+                    nextBeat = now + kPeriod;
+                } else {
+                    picturePending = true;
+                }
+            }
+            if (picturePending) {
+                const Nanos writeAt = queue_ ? queue_->NextWriteAllowedAt() : Nanos::min();
+                if (now >= writeAt) {
+                    // The newest picture at this moment: one pushed since the
+                    // margin began waiting has replaced the older one.
+                    renderDevice->WriteTo(queue_.get());
+                    picturePending = false;
+                    stopStatePending = true;
+                    nextBeat = clock_->Now() + kPeriod;
+                } else {
+                    // Readers still may copy the next slot: the picture waits
+                    // for writeAt, at most kReaderMargin after the last
+                    // publication. No heartbeat meanwhile: announcing the
+                    // ready slot would start its margin again and hold the
+                    // picture after this one back too.
+                    wakeAt = writeAt;
+                }
+            }
+            if (!picturePending) wakeAt = nextBeat;
+        }
+        if (!clock_->SleepUntil(wakeAt)) break;
     }
 }

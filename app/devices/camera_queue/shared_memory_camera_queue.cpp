@@ -157,6 +157,7 @@ CameraQueueHeader* SharedMemoryCameraQueue::header() const {
 
 void SharedMemoryCameraQueue::Initialise() {
     lastFrameHeld_ = false;
+    for (bool& published : slotPublished_) published = false;
     CameraQueueHeader* const shared = header();
     // A reader of a taken-over object stops at "fresh" before anything else moves.
     CameraQueueStoreRelease(&shared->state, kCameraQueueFresh);
@@ -209,12 +210,27 @@ void SharedMemoryCameraQueue::WriteFrame(const uint8_t* const planes[3], const i
     }
 
     CameraQueueHeader* const shared = header();
+    const uint32_t counter = CameraQueueLoadRelaxed(&shared->frameCounter) + 1;
+    const int slot = static_cast<int>(counter % kCameraQueueSlots);
+    // The readers' margin. Write n goes to slot n % 3 and readyIndex names
+    // the newest whole slot, so between writes the slot written next,
+    // (readyIndex + 1) % 3, is the one published two writes before the
+    // ready one (or, at the counter's wrap, where 2^32 - 1 and 0 are both
+    // slot 0, the ready one itself). Its last publication, by a write or an
+    // announcement, must lie kReaderMargin back before the counter moves
+    // here, which is the first sign of a write a reader can see: so a reader
+    // that saw a slot published has kReaderMargin to copy it, and no four
+    // writes in a row ever start within kReaderMargin of each other's
+    // publications. Kept per slot, it holds whatever the counter says.
+    if (clock_ != nullptr && clock_->Now() < NextWriteAllowedAt()) {
+        lastFrameHeld_ = false;  // the announced slot is not this picture's
+        if (writesHeldBack_++ == 0) LOG_W("camera queue holds back a write inside the readers' margin");
+        return;
+    }
     // The counter moves before the slot is touched: a reader that finds it
     // fewer than three past the index it copied knows its copy is whole.
-    const uint32_t counter = CameraQueueLoadRelaxed(&shared->frameCounter) + 1;
     CameraQueueStoreRelaxed(&shared->frameCounter, counter);
     __atomic_thread_fence(__ATOMIC_RELEASE);
-    const int slot = static_cast<int>(counter % kCameraQueueSlots);
 
     const CameraQueueSlotRecord record{static_cast<uint32_t>(width), h, static_cast<uint32_t>(lineY),
                                        static_cast<uint32_t>(lineU), static_cast<uint32_t>(lineV)};
@@ -241,6 +257,7 @@ void SharedMemoryCameraQueue::WriteFrame(const uint8_t* const planes[3], const i
 
     CameraQueueStoreRelease(&shared->readyIndex, counter);
     CameraQueueStoreRelease(&shared->state, kCameraQueuePublished);
+    NotePublished(slot);
     lastFrameHeld_ = true;
 }
 
@@ -255,7 +272,29 @@ bool SharedMemoryCameraQueue::RepublishLastFrame() {
     const uint32_t next = counter + kCameraQueueSlots;
     CameraQueueStoreRelaxed(&shared->frameCounter, next);
     CameraQueueStoreRelease(&shared->readyIndex, next);
+    // Readers may start copying the slot now: its margin starts again.
+    NotePublished(static_cast<int>(next % kCameraQueueSlots));
     return true;
+}
+
+void SharedMemoryCameraQueue::KeepReaderMargin(const GsClock* const clock) { clock_ = clock; }
+
+int SharedMemoryCameraQueue::NextSlot() const {
+    return static_cast<int>((CameraQueueLoadRelaxed(&header()->frameCounter) + 1) % kCameraQueueSlots);
+}
+
+void SharedMemoryCameraQueue::NotePublished(const int slot) {
+    if (clock_ == nullptr) return;
+    // Taken after the publishing store: never earlier than a reader saw it.
+    publishedAt_[slot] = clock_->Now();
+    slotPublished_[slot] = true;
+}
+
+GsClock::Nanos SharedMemoryCameraQueue::NextWriteAllowedAt() const {
+    if (clock_ == nullptr || !mapping_) return GsClock::Nanos::min();
+    const int slot = NextSlot();
+    if (!slotPublished_[slot]) return GsClock::Nanos::min();
+    return publishedAt_[slot] + std::chrono::duration_cast<GsClock::Nanos>(kReaderMargin);
 }
 
 void SharedMemoryCameraQueue::SetState(const uint32_t state) {

@@ -12,23 +12,34 @@
 // user that others may open is replaced by a private one, and one of another
 // user is refused.
 //
-// Threads: WriteFrame and SetState run on one thread, the writer's (for the
-// program, CameraRawWriter's thread); Close and the destructor run once that
-// thread no longer touches the queue.
+// Readers' margin: a reader that finds a slot ready may copy it without
+// checking for a torn copy, for kReaderMargin after its publication. Given a
+// clock (KeepReaderMargin), the writer never starts writing into a slot
+// sooner than that after the slot was last published, by a write or by an
+// announcement; NextWriteAllowedAt says when the next write may start.
+//
+// Threads: WriteFrame, RepublishLastFrame, SetState and NextWriteAllowedAt
+// run on one thread, the writer's (for the program, CameraRawWriter's
+// thread); Close and the destructor run once that thread no longer touches
+// the queue.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "video_sink/camera_queue.h"
 #include "devices/camera_queue/camera_queue_layout.h"
+#include "vexo/gs_clock.h"
 
 class SharedMemoryMapping;
 
 class SharedMemoryCameraQueue final : public CameraQueue {
 public:
     static constexpr const char* kDefaultName = "/ZuVirtualCameraQueue";
+    // Two periods of the writer's 20 ms heartbeat.
+    static constexpr std::chrono::milliseconds kReaderMargin{40};
 
     enum class OpenResult {
         Created,      // a new object
@@ -51,7 +62,10 @@ public:
 
     // Copies one planar 4:2:0 picture into the next slot and publishes it.
     // A frame of zero size, with a negative line, or whose packed planes do
-    // not fit the slot capacity is refused (logged the first time).
+    // not fit the slot capacity is refused (logged the first time), and so
+    // is one that comes while the next slot is inside its readers' margin
+    // (counted in writesHeldBack; the writer's thread waits for
+    // NextWriteAllowedAt, so that never happens there).
     void WriteFrame(const uint8_t* const planes[3], const int strides[3], int width, int height) override;
     // Announces the last written slot again: the counter and the ready index
     // move on by three, which names the same slot, and no byte of the
@@ -65,8 +79,17 @@ public:
     // writer lock. Idempotent; run by the destructor.
     void Close();
 
+    // From now on every write keeps the readers' margin on clock (which
+    // outlives the queue); without a clock writes are never held back.
+    void KeepReaderMargin(const GsClock* clock);
+    // The earliest time on that clock at which the next write may start:
+    // kReaderMargin after the publication of the slot it goes to.
+    // GsClock::Nanos::min() when the slot was never published (or no clock).
+    GsClock::Nanos NextWriteAllowedAt() const;
+
     const CameraQueueLayout& layout() const { return layout_; }
     uint32_t framesRefused() const { return framesRefused_; }
+    uint32_t writesHeldBack() const { return writesHeldBack_; }
 
 private:
     SharedMemoryCameraQueue(std::string name, const CameraQueueLayout& layout,
@@ -76,10 +99,19 @@ private:
     // False (and the mapping released, the name unlinked) when closed or
     // when the object is now smaller than the mapping.
     bool StillMapped();
+    // The slot the next write goes to: the one after the counter's, as read
+    // from the shared header (another program may have moved it).
+    int NextSlot() const;
+    void NotePublished(int slot);
 
     const std::string name_;
     const CameraQueueLayout layout_;
     std::unique_ptr<SharedMemoryMapping> mapping_;  // null once closed
     uint32_t framesRefused_ = 0;                    // writer thread only
     bool lastFrameHeld_ = false;  // the slot of readyIndex holds the last WriteFrame's picture; writer thread only
+    // The readers' margin; writer thread only.
+    const GsClock* clock_ = nullptr;
+    uint32_t writesHeldBack_ = 0;
+    bool slotPublished_[kCameraQueueSlots] = {};
+    GsClock::Nanos publishedAt_[kCameraQueueSlots] = {};
 };

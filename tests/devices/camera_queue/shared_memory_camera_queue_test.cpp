@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "devices/camera_queue/shared_memory_camera_queue.h"
 #include "raw_queue_view.h"
+#include "vexo/gs_manual_clock.h"
 #include "scoped_queue_name.h"
 #include "test_picture.h"
 
@@ -174,6 +176,77 @@ TEST_F(SharedMemoryCameraQueueTest, RepublishRefusesWhereOnlyAWriteWouldBeRight)
     view->SetWord(kReadyIndex, UINT32_MAX - 3);
     EXPECT_TRUE(queue->RepublishLastFrame());
     EXPECT_EQ(view->Word(kReadyIndex), UINT32_MAX);
+}
+
+// With a clock, a write into a slot published less than the readers' margin
+// ago is refused whole (not a byte of the slot changes, the counter stays);
+// an announcement starts its slot's margin again; and the margin is kept per
+// slot, also where the counter wraps and two writes in a row go to slot 0.
+TEST_F(SharedMemoryCameraQueueTest, WritesKeepTheReadersMarginPerSlot) {
+    const auto queue = MakeWriter();
+    ASSERT_TRUE(queue);
+    GsManualClock clock;
+    clock.AdvanceTo(std::chrono::seconds(5));
+    queue->KeepReaderMargin(&clock);
+    const auto view = RawQueueView::Create(name_.name(), static_cast<size_t>(queue->layout().totalBytes));
+    ASSERT_TRUE(view);
+    const GsClock::Nanos start = clock.Now();
+    const auto at = [&](const int ms) { clock.AdvanceTo(start + std::chrono::milliseconds(ms)); };
+    TestPicture picture(16, 8);
+    const auto write = [&](const uint32_t frame) {
+        picture.FillPattern(frame);
+        Write(*queue, picture);
+    };
+
+    EXPECT_EQ(queue->NextWriteAllowedAt(), GsClock::Nanos::min());
+    write(1);  // slot 1
+    at(1);
+    write(2);  // slot 2
+    at(2);
+    write(3);  // slot 0
+    EXPECT_EQ(queue->NextWriteAllowedAt(), start + std::chrono::milliseconds(40));  // slot 1 again
+    at(39);
+    const std::vector<uint8_t> slot1(view->bytes() + 5529728, view->bytes() + 5529760 + 16 * 8 * 3 / 2);
+    write(4);
+    EXPECT_EQ(queue->writesHeldBack(), 1u);
+    EXPECT_EQ(view->Word(kFrameCounter), 3u);
+    EXPECT_EQ(view->Word(kReadyIndex), 3u);
+    EXPECT_EQ(std::vector<uint8_t>(view->bytes() + 5529728, view->bytes() + 5529760 + 16 * 8 * 3 / 2), slot1);
+    EXPECT_FALSE(queue->RepublishLastFrame()) << "the ready slot does not hold the refused picture";
+    at(40);
+    write(4);
+    EXPECT_EQ(view->Word(kReadyIndex), 4u);
+
+    // An announcement of slot 1 at 60 ms: it is written again only at 100 ms.
+    at(41);
+    write(5);  // slot 2 (published at 1 ms)
+    at(42);
+    write(6);  // slot 0 (published at 2 ms)
+    at(60);
+    ASSERT_TRUE(queue->RepublishLastFrame()) << "slot 0 announced again at 60 ms";
+    EXPECT_EQ(view->Word(kReadyIndex) % 3, 0u);
+    EXPECT_EQ(queue->NextWriteAllowedAt(), start + std::chrono::milliseconds(80));  // slot 1, written at 40 ms
+    at(80);
+    write(7);  // slot 1
+    at(81);
+    write(8);  // slot 2
+    EXPECT_EQ(queue->NextWriteAllowedAt(), start + std::chrono::milliseconds(100));  // slot 0, announced at 60 ms
+    EXPECT_EQ(queue->writesHeldBack(), 1u);
+
+    // The counter's wrap: 2^32 - 1 and 0 are both slot 0.
+    at(200);
+    view->SetWord(kFrameCounter, UINT32_MAX - 1);
+    view->SetWord(kReadyIndex, UINT32_MAX - 1);
+    write(9);  // counter 2^32 - 1, slot 0
+    EXPECT_EQ(view->Word(kReadyIndex), UINT32_MAX);
+    at(210);
+    write(10);  // counter 0, slot 0 again: inside its margin
+    EXPECT_EQ(queue->writesHeldBack(), 2u);
+    EXPECT_EQ(view->Word(kReadyIndex), UINT32_MAX);
+    at(240);
+    write(10);
+    EXPECT_EQ(view->Word(kReadyIndex), 0u);
+    EXPECT_EQ(queue->writesHeldBack(), 2u);
 }
 
 TEST_F(SharedMemoryCameraQueueTest, HeightOneWritesOnlyTheYRow) {
