@@ -26,6 +26,8 @@
 #include "ui/dialog/aboutus-dialog.h"
 #include "ui/dialog/custom-tips-dialog.h"
 #include "ui/dialog/dialog_answer.h"
+#include "ui/dialog/download-dialog.h"
+#include "ui/dialog/new-version-update-dialog.h"
 #include "ui/dialog/guid-widget.h"
 #include "ui/dialog/help-dialog.h"
 #include "ui/dialog/help-info-dialog.h"
@@ -183,6 +185,9 @@ const std::vector<Form>& Forms() {
            "如未找到\"开发人员选项\"，可找到<b>\"关于手机\"</b>，在<b>\"版本号\"</b>栏连续点击5下，进入开发者模式，再找到\"USB调试\"并打开"},
           {"horizontalLayout_4", "QHBoxLayout", nullptr},
           {"label_usb_help_gif", "QLabel", nullptr}}},
+        // Their objects are checked by their own tests; here for the frame.
+        {"NewVersionUpdateDialog", [] { return new NewVersionUpdateDialog("1.0", "2.0", "", nullptr); }, {}},
+        {"DownloadDialog", [] { return new DownloadDialog("https://127.0.0.1:1/i", nullptr, QDir::tempPath() + "/frame-installer.exe"); }, {}},
     };
     return forms;
 }
@@ -216,6 +221,8 @@ TEST(DialogFrame, EachDialogWearsTheCommonFrame) {
         {"IosUsbServerDialog", 300, 220, "widget_title", 40, -1, {"pushButton_close"}},
         {"CustomTipsDialog", 160, 60, nullptr, 0, 0, {}},
         {"OpenUSBHelpDialog", 420, 435, "widget_usb_help_title", 30, -2, {"pushButton_usb_help_close"}},
+        {"NewVersionUpdateDialog", 568, 361, "widget_title", 40, -1, {"pushButton_close"}},
+        {"DownloadDialog", 420, 140, nullptr, 0, -2, {"pushButton_open_site", "pushButton_download_cancel", "pushButton_download_minimize"}},
     };
     for (const FrameCase& c : cases) {
         const auto form = std::find_if(Forms().begin(), Forms().end(), [&](const Form& f) { return c.name == std::string(f.name); });
