@@ -1,5 +1,8 @@
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -154,6 +157,49 @@ TEST_F(DownloadDialogTest, TricklingAndIdleServersEndInTheErrorStateWithin20Seco
     EXPECT_GE(clock.elapsed(), 19000);
     delete trickling;
     delete idle;
+}
+
+// The whole update over https: the probe (standing for the program, with the
+// updater beside it) downloads a stand-in installer, starts the updater with
+// "\"<updater copy>\" <pid> \"<installer>\" \"<program>\"" and exits 0; the
+// updater waits for it, runs the installer, then starts the program again.
+TEST_F(DownloadDialogTest, EndToEndTheUpdaterRunsTheInstallerAfterTheProgramExitedThenStartsItAgain) {
+    const QString marks = dir.path() + "/marks.txt";
+    const std::string installer = "#!/bin/sh\nprintf 'installed\\n' >> \"$ZUCAM_STANDIN_MARK\"\n";
+    ScriptedHttpServer server([&](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, installer); },
+                              Transport::kTls);
+    const QString dataDir = dir.path() + "/data dir/Zu Cam";
+    ASSERT_TRUE(QDir().mkpath(dataDir));
+    const QString installerPath = dataDir + "/installer.exe";
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZUCAM_STANDIN_MARK", marks);
+    environment.insert("ZUCAM_TEST_CA", QString::fromStdString(zucam::test::TestTlsCertificate().certificatePath));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    probe.setProcessEnvironment(environment);
+    probe.start(HAND_OFF_PROBE, {QString::fromStdString(server.url("/setup")), installerPath});
+    ASSERT_TRUE(probe.waitForStarted(10000));
+    const qint64 pid = probe.processId();
+    ASSERT_TRUE(probe.waitForFinished(20000));
+    EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QFile file(marks);
+            return file.open(QIODevice::ReadOnly) && file.readAll() == "installed\nstarted\n";
+        },
+        15000));
+    QFile log(dataDir + "/updater.log");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString logText = QString::fromUtf8(log.readAll());
+    const QString program = QFileInfo(HAND_OFF_PROBE).canonicalFilePath();
+    EXPECT_TRUE(logText.contains(QString("started for process %1, installer \"%2\", program \"%3\"")
+                                     .arg(pid)
+                                     .arg(installerPath, program)))
+        << logText.toStdString();
+    EXPECT_TRUE(logText.contains("done")) << logText.toStdString();
+    EXPECT_TRUE(QFileInfo(dataDir + "/updater").isExecutable());
 }
 
 // Saves what the dialog looks like when ZUCAM_SHOT_DIR names a folder.
