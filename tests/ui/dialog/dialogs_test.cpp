@@ -544,3 +544,27 @@ TEST(OpenUSBHelpDialog, PlaysTheAnimationScaledToItsLabel) {
 }
 
 }  // namespace
+
+namespace {
+
+// The version check's failures speak through the program's own message box.
+TEST(VersionCheckMessages, FailuresUseTheProgramsMessageBox) {
+    const struct {
+        int errcode;
+        const char* result;
+        const char* message;
+    } cases[] = {
+        {-1, "", "检查更新失败，请检查网络后重试"},
+        {0, R"({"app_version":"1.1.8","current_version":"x1.2.0"})", "版本错误"},
+    };
+    for (const auto& c : cases) {
+        zucam::test::MessageBoxRecorder recorder;
+        tq::ValueMap reply;
+        reply["errcode"] = tq::Value(c.errcode);
+        reply["result"] = tq::Value(std::string(c.result));
+        zucamApp()->onVersionCheckReply(tq::Value(reply), true);
+        EXPECT_EQ(recorder.messages(), QStringList{QString::fromUtf8(c.message)}) << c.message;
+    }
+}
+
+}  // namespace
