@@ -80,7 +80,10 @@ TEST_F(DownloadDialogTest, NotFoundShowsTheDownloadErrorAndTheSiteButton) {
     auto* label = child<QLabel>(dialog, "label_downloading");
     ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == DownloadDialog::kDownloadErrorText; }, 10000));
     EXPECT_EQ(label->styleSheet(), "color:red;");
-    EXPECT_EQ(child<QProgressBar>(dialog, "progressBar")->value(), 24);  // an error page is no progress
+    // An error page is no progress: the bar shows the form's 24, or 0 when a
+    // tick reported the empty progress while the TLS handshake was still on.
+    const int bar = child<QProgressBar>(dialog, "progressBar")->value();
+    EXPECT_TRUE(bar == 24 || bar == 0) << bar;
     EXPECT_TRUE(child<QPushButton>(dialog, "pushButton_open_site")->isVisible());
     EXPECT_FALSE(child<QPushButton>(dialog, "pushButton_download_minimize")->isVisible());
     delete dialog;
