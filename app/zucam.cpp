@@ -231,13 +231,8 @@ const char kProductSite[] = "https://www.zucam.example/";
 class DialogUpdatePrompter : public UpdatePrompter {
 public:
     explicit DialogUpdatePrompter(QWidget* window) : window_(window) {}
-    void ShowVersionError() override {
-        QMessageBox::information(window_, QObject::tr("提示"), QObject::tr("版本错误"), QObject::tr("确定"));
-    }
-    void ShowCheckFailed() override {
-        QMessageBox::information(window_, QObject::tr("提示"), QObject::tr("检查更新失败，请检查网络后重试"),
-                                 QObject::tr("确定"));
-    }
+    void ShowVersionError() override { showFailure(QObject::tr("版本错误")); }
+    void ShowCheckFailed() override { showFailure(QObject::tr("检查更新失败，请检查网络后重试")); }
     void ShowUpToDate(const QString& appVersion) override {
         const QString text = QObject::tr("当前版本 %1\n请上官网查看最新版本 ").arg(appVersion) + QUrl(kProductSite).host();
         const int chosen = QMessageBox::information(window_, "提示", text, QObject::tr("去官网看看"), QObject::tr("确定"),
@@ -251,6 +246,14 @@ public:
     void StartDownload(const QString& url) override { (new DownloadDialog(url, nullptr))->show(); }
 
 private:
+    // The program's own message box, as every other message wears.
+    void showFailure(const QString& text) {
+        MessageBoxDialog box(window_);
+        box.SetMessage(text);
+        box.SetButtons(1, QObject::tr("确定"), QString());
+        box.exec();
+    }
+
     QWidget* window_;
 };
 

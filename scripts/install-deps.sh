@@ -20,6 +20,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri pulseaudio pulseaudio-utils ffmpeg
   iproute2 util-linux procps
+  # HTTPS download tests: the scripted server's TLS and its test certificate
+  libssl-dev openssl
   # Android USB: the real adb for the tests that need one (the program finds it beside itself or on PATH)
   adb
   # the desktop's opener the program opens folders and links with (xdg-open)

@@ -10,6 +10,7 @@ using namespace std::chrono_literals;
 using zucam::test::HttpPeer;
 using zucam::test::HttpRequestHead;
 using zucam::test::ScriptedHttpServer;
+using zucam::test::Transport;
 
 // Stands for the download dialog: records the calls it receives.
 class DownloadReceiver : public QObject {
@@ -28,8 +29,11 @@ public slots:
 
 namespace {
 
+// The installer comes over https only: the servers speak TLS with the test
+// certificate, which this process trusts.
 class DowloadThreadTest : public testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(zucam::test::TrustTestCertificate()); }
     // Starts the thread; it deletes itself when done, so only a guard is kept.
     QPointer<DowloadThread> start(const std::string& url) {
         auto* thread = new DowloadThread(&receiver, QString::fromStdString(url), savePath());
@@ -52,7 +56,7 @@ TEST_F(DowloadThreadTest, ProgressRisesToAtMost99InDistinctStepsThenCompletes) {
         for (size_t at = 0; at < body.size(); at += 40 * 1024) {
             if (!peer.send(body.substr(at, 40 * 1024)) || !peer.pause(20ms)) return;
         }
-    });
+    }, Transport::kTls);
     const auto thread = start(server.url("/setup"));
     ASSERT_TRUE(waitGone(thread));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.completed.isEmpty(); }, 5000));
@@ -64,7 +68,7 @@ TEST_F(DowloadThreadTest, ProgressRisesToAtMost99InDistinctStepsThenCompletes) {
 }
 
 TEST_F(DowloadThreadTest, ProgressValuesMapToTheBarAndRepeatsAreNotPosted) {
-    DowloadThread thread(&receiver, "http://127.0.0.1/", savePath());
+    DowloadThread thread(&receiver, "https://127.0.0.1/", savePath());
     for (const double value : {0.0, 0.5, 0.5, 0.501, 1.0}) EXPECT_EQ(DowloadThread::OnProgress(&thread, value), 0);
     QTest::qWait(50);
     EXPECT_EQ(receiver.progress, (QList<int>{0, 49, 99}));
@@ -73,7 +77,7 @@ TEST_F(DowloadThreadTest, ProgressValuesMapToTheBarAndRepeatsAreNotPosted) {
 }
 
 TEST_F(DowloadThreadTest, FailureIsLoggedAndReportedOnce) {
-    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(404, "gone"); });
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(404, "gone"); }, Transport::kTls);
     const auto thread = start(server.url("/missing"));
     ASSERT_TRUE(waitGone(thread));
     ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.errors == 1; }, 5000));
@@ -85,7 +89,7 @@ TEST_F(DowloadThreadTest, CancelFromTheGuiThreadEndsASilentDownloadPromptlyWitho
     ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) {
         peer.send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nabc");
         peer.pause(20s);
-    });
+    }, Transport::kTls);
     const auto thread = start(server.url("/stall"));
     QTest::qWait(300);
     ASSERT_FALSE(thread.isNull());

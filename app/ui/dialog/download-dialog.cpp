@@ -1,11 +1,12 @@
 #include "download-dialog.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QUrl>
 
 #include "core/tether/tq_log.h"
+#include "ui/dialog/desktop_open.h"
+#include "ui/dialog/dialog_frame.h"
 #include "ui_download-dialog.h"
 #include "updater_hand_off.h"
 
@@ -19,7 +20,12 @@ const char kProductPage[] = "https://www.zucam.example/download";
 DownloadDialog::DownloadDialog(const QString& downloadUrl, QWidget* parent, const QString& savePath)
     : QDialog(parent), ui(new Ui::DownloadDialog) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    const double s = applicationDpiScale();
+    const QSize size(static_cast<int>(420 * s), static_cast<int>(140 * s));
+    ApplyDialogFrame(this, ":/qss/dialog/download-dialog.css", nullptr, 0,
+                     {ui->pushButton_open_site, ui->pushButton_download_cancel, ui->pushButton_download_minimize},
+                     size.height());
+    setFixedSize(size);
     setAttribute(Qt::WA_DeleteOnClose);
     ui->pushButton_open_site->hide();
     const QString target =
@@ -77,7 +83,7 @@ void DownloadDialog::on_pushButton_download_cancel_clicked() {
 void DownloadDialog::on_pushButton_download_minimize_clicked() { showMinimized(); }
 
 void DownloadDialog::on_pushButton_open_site_clicked() {
-    QDesktopServices::openUrl(QUrl(kProductPage));
+    OpenWithDesktop(this, QUrl(kProductPage));
     close();
 }
 

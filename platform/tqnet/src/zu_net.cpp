@@ -21,6 +21,8 @@ bool isHttpUrl(const QUrl& url) {
     return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
 }
 
+bool isHttpsUrl(const QUrl& url) { return isHttpUrl(url) && url.scheme().toLower() == "https"; }
+
 // Receives each block of the body; returns 0 to go on, or a negative
 // ZuTransferError to end the transfer.
 using BodySink = std::function<int(const QByteArray& block)>;
@@ -34,7 +36,10 @@ ZuResponse runTransfer(const QUrl& url, const ZuTransferLimits& limits, TimeoutK
     ZuResponse response;
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // A download follows a redirect only to https (checked below).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, timeoutKind == TimeoutKind::kIdle
+                                                                        ? QNetworkRequest::UserVerifiedRedirectPolicy
+                                                                        : QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     // Asked for explicitly, Qt leaves the body as sent, so the byte count
     // can be held against the announced length.
@@ -49,8 +54,11 @@ ZuResponse runTransfer(const QUrl& url, const ZuTransferLimits& limits, TimeoutK
     double progress = 0;
     QElapsedTimer sinceStart;
     QElapsedTimer sinceData;
+    QElapsedTimer sinceWindow;
+    int64_t windowBytes = 0;
     sinceStart.start();
     sinceData.start();
+    sinceWindow.start();
     QEventLoop loop;
 
     const auto stop = [&](int code, const std::string& text) {
@@ -65,6 +73,7 @@ ZuResponse runTransfer(const QUrl& url, const ZuTransferLimits& limits, TimeoutK
             if (block.isEmpty()) break;
             sinceData.restart();
             response.bytes += block.size();
+            windowBytes += block.size();
             if (response.bytes > limits.maxBytes) {
                 stop(kZuTooLarge, "more than " + std::to_string(limits.maxBytes) + " bytes");
                 return;
@@ -83,6 +92,14 @@ ZuResponse runTransfer(const QUrl& url, const ZuTransferLimits& limits, TimeoutK
             stop(kZuTooLarge, "announced " + std::to_string(length.toLongLong()) + " bytes");
         }
     });
+    QObject::connect(reply, &QNetworkReply::redirected, [&](const QUrl& next) {
+        if (timeoutKind != TimeoutKind::kIdle) return;
+        if (isHttpsUrl(next)) {
+            emit reply->redirectAllowed();
+        } else {
+            stop(kZuBadUrl, "redirected to an address that is not https: " + next.toString().toStdString());
+        }
+    });
     QObject::connect(reply, &QNetworkReply::readyRead, drain);
     QObject::connect(reply, &QNetworkReply::downloadProgress, [&](qint64 received, qint64 total) {
         // An error page's body is no progress of the file.
@@ -96,6 +113,15 @@ ZuResponse runTransfer(const QUrl& url, const ZuTransferLimits& limits, TimeoutK
     QObject::connect(&tick, &QTimer::timeout, [&] {
         if (timeoutKind == TimeoutKind::kIdle && sinceData.elapsed() > limits.idleTimeoutMs) {
             stop(kZuTimedOut, "no data for " + std::to_string(limits.idleTimeoutMs) + " ms");
+        } else if (timeoutKind == TimeoutKind::kIdle && sinceStart.elapsed() > limits.maxDownloadMs) {
+            stop(kZuTimedOut, "not done within " + std::to_string(limits.maxDownloadMs) + " ms");
+        } else if (timeoutKind == TimeoutKind::kIdle && sinceWindow.elapsed() >= limits.progressWindowMs) {
+            if (windowBytes < limits.minWindowBytes) {
+                stop(kZuTimedOut, "fewer than " + std::to_string(limits.minWindowBytes) + " bytes in " +
+                                      std::to_string(limits.progressWindowMs) + " ms");
+            }
+            windowBytes = 0;
+            sinceWindow.restart();
         } else if (timeoutKind == TimeoutKind::kTotal && sinceStart.elapsed() > limits.totalTimeoutMs) {
             stop(kZuTimedOut, "no answer within " + std::to_string(limits.totalTimeoutMs) + " ms");
         } else {
@@ -142,9 +168,9 @@ ZuResponse ZuNet::downLoad(const std::string& url, const std::string& path, bool
                            ZuProgressCallback callback, void* user, const ZuTransferLimits& limits) {
     ZuResponse response;
     const QUrl target = QUrl(QString::fromUtf8(url.c_str()), QUrl::StrictMode);
-    if (!isHttpUrl(target)) {
+    if (!isHttpsUrl(target)) {
         response.statusCode = kZuBadUrl;
-        response.error = "not an http or https address: " + url;
+        response.error = "not an https address: " + url;
         return response;
     }
     const QString filePath = QString::fromUtf8(path.c_str());

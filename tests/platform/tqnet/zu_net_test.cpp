@@ -16,6 +16,7 @@ using Zu_Client::ZuTransferLimits;
 using zucam::test::HttpPeer;
 using zucam::test::HttpRequestHead;
 using zucam::test::ScriptedHttpServer;
+using zucam::test::Transport;
 
 namespace {
 
@@ -45,8 +46,11 @@ struct ProgressLog {
     }
 };
 
+// Downloads are https only: the servers speak TLS with the test
+// certificate, which this process trusts.
 class DownloadTest : public testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(zucam::test::TrustTestCertificate()); }
     std::string target() const { return (dir.path() + "/installer.exe").toStdString(); }
     QString targetQ() const { return dir.path() + "/installer.exe"; }
     bool leftovers() const { return QFile::exists(targetQ() + ".part"); }
@@ -61,7 +65,7 @@ TEST_F(DownloadTest, WholeBodyLandsUnderItsNameWithProgressOnTheCallingThread) {
         for (size_t at = 0; at < body.size(); at += 100 * 1024) {
             if (!peer.send(body.substr(at, 100 * 1024)) || !peer.pause(50ms)) return;
         }
-    });
+    }, Transport::kTls);
     ProgressLog log;
     const ZuResponse response = ZuNet::downLoad(server.url("/files/setup.bin"), target(), true, 0,
                                                 &ProgressLog::callback, &log);
@@ -93,7 +97,7 @@ TEST_P(FailedDownloadTest, LeavesNoFileAndKeepsTheOldOne) {
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("old installer");
     }
-    ScriptedHttpServer server([&](const HttpRequestHead&, HttpPeer& peer) { GetParam().answer(peer); });
+    ScriptedHttpServer server([&](const HttpRequestHead&, HttpPeer& peer) { GetParam().answer(peer); }, Transport::kTls);
     ZuTransferLimits limits;
     limits.maxBytes = 64 * 1024;
     limits.idleTimeoutMs = 300;
@@ -145,7 +149,7 @@ TEST_F(DownloadTest, CancelStopsATrickleAndASilentPeerWithinATick) {
             peer.send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
             while (peer.send(silent ? std::string() : std::string(10, 'x')) && peer.pause(silent ? 10s : 20ms)) {
             }
-        });
+        }, Transport::kTls);
         ProgressLog log;
         log.cancelAfter = 2;
         const auto started = std::chrono::steady_clock::now();
@@ -159,13 +163,13 @@ TEST_F(DownloadTest, CancelStopsATrickleAndASilentPeerWithinATick) {
 }
 
 TEST_F(DownloadTest, RefusesOtherSchemesAndAnExistingFileWhenAskedNotToReplace) {
-    for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/x", "not a url", "http://"}) {
+    for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/x", "not a url", "https://", "http://127.0.0.1/x"}) {
         EXPECT_EQ(ZuNet::downLoad(url, target(), true, 0, nullptr, nullptr).statusCode, Zu_Client::kZuBadUrl) << url;
     }
     QFile old(targetQ());
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.close();
-    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, "new"); });
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, "new"); }, Transport::kTls);
     EXPECT_EQ(ZuNet::downLoad(server.url("/"), target(), false, 0, nullptr, nullptr).statusCode,
               Zu_Client::kZuFileError);
     EXPECT_TRUE(server.requests().empty());
@@ -174,10 +178,10 @@ TEST_F(DownloadTest, RefusesOtherSchemesAndAnExistingFileWhenAskedNotToReplace) 
 TEST_F(DownloadTest, RefusedConnectionIsANetworkError) {
     uint16_t port = 0;
     {
-        ScriptedHttpServer gone([](const HttpRequestHead&, HttpPeer&) {});
+        ScriptedHttpServer gone([](const HttpRequestHead&, HttpPeer&) {}, Transport::kTls);
         port = gone.port();
     }
-    const ZuResponse response = ZuNet::downLoad("http://127.0.0.1:" + std::to_string(port) + "/x", target(), true,
+    const ZuResponse response = ZuNet::downLoad("https://127.0.0.1:" + std::to_string(port) + "/x", target(), true,
                                                 0, nullptr, nullptr);
     EXPECT_EQ(response.statusCode, Zu_Client::kZuNetworkError);
 }
@@ -189,9 +193,76 @@ TEST_F(DownloadTest, FollowsARedirectToTheFile) {
         } else {
             peer.reply(200, "installer v2");
         }
-    });
+    }, Transport::kTls);
     EXPECT_EQ(ZuNet::downLoad(server.url("/latest"), target(), true, 0, nullptr, nullptr).statusCode, 200);
     EXPECT_EQ(readFile(targetQ()), QByteArray("installer v2"));
+}
+
+TEST_F(DownloadTest, PlainHttpIsRefusedAsAreRedirectsToIt) {
+    ScriptedHttpServer plain([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, "installer over http"); });
+    ScriptedHttpServer other([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, "installer elsewhere"); },
+                             Transport::kTls);
+    ScriptedHttpServer server(
+        [&](const HttpRequestHead& request, HttpPeer& peer) {
+            const std::string location = request.target == "/to-http" ? plain.url("/i") : other.url("/i");
+            peer.send("HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
+        },
+        Transport::kTls);
+    const ZuResponse direct = ZuNet::downLoad(plain.url("/i"), target(), true, 0, nullptr, nullptr);
+    EXPECT_EQ(direct.statusCode, Zu_Client::kZuBadUrl);
+    const ZuResponse toHttp = ZuNet::downLoad(server.url("/to-http"), target(), true, 0, nullptr, nullptr);
+    EXPECT_EQ(toHttp.statusCode, Zu_Client::kZuBadUrl) << toHttp.error;
+    EXPECT_TRUE(plain.requests().empty());
+    EXPECT_FALSE(QFile::exists(targetQ()));
+    EXPECT_FALSE(leftovers());
+    const ZuResponse toHttps = ZuNet::downLoad(server.url("/to-https"), target(), true, 0, nullptr, nullptr);
+    EXPECT_EQ(toHttps.statusCode, 200) << toHttps.error;
+    EXPECT_EQ(readFile(targetQ()), QByteArray("installer elsewhere"));
+}
+
+TEST_F(DownloadTest, ACertificateThatDoesNotNameTheHostIsRefused) {
+    // The test certificate is for 127.0.0.1 only.
+    ScriptedHttpServer server([](const HttpRequestHead&, HttpPeer& peer) { peer.reply(200, "installer"); },
+                              Transport::kTls);
+    const ZuResponse response = ZuNet::downLoad("https://localhost:" + std::to_string(server.port()) + "/i", target(),
+                                                true, 0, nullptr, nullptr);
+    EXPECT_EQ(response.statusCode, Zu_Client::kZuNetworkError) << response.error;
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_FALSE(QFile::exists(targetQ()));
+}
+
+// A peer that is never silent long enough for the idle limit still ends:
+// too few bytes in a window, or the whole download too long.
+TEST_F(DownloadTest, ATricklingOrNeverEndingPeerEndsWithinItsBounds) {
+    const struct {
+        const char* name;
+        std::string piece;
+        int windowMs, maxMs;
+    } cases[] = {
+        {"trickle", "x", 500, 60000},                   // 10 bytes a second, 100 needed in each 0.5 s
+        {"never ending", std::string(200, 'x'), 500, 1200},  // fast enough, but 10 MB never come
+    };
+    for (const auto& c : cases) {
+        ScriptedHttpServer server(
+            [&](const HttpRequestHead&, HttpPeer& peer) {
+                peer.send("HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n");
+                while (peer.send(c.piece) && peer.pause(100ms)) {
+                }
+            },
+            Transport::kTls);
+        ZuTransferLimits limits;
+        limits.idleTimeoutMs = 10000;
+        limits.minWindowBytes = 100;
+        limits.progressWindowMs = c.windowMs;
+        limits.maxDownloadMs = c.maxMs;
+        const auto started = std::chrono::steady_clock::now();
+        const ZuResponse response = ZuNet::downLoad(server.url("/i"), target(), true, nullptr, nullptr, limits);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(response.statusCode, Zu_Client::kZuTimedOut) << c.name << ": " << response.error;
+        EXPECT_LT(took, 3s) << c.name;
+        EXPECT_GT(response.bytes, 0) << c.name;
+        EXPECT_FALSE(leftovers()) << c.name;
+    }
 }
 
 TEST(ZuNetGet, BodyWithinLimitsAndDeadline) {

@@ -4,8 +4,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace zucam::test {
@@ -26,7 +31,33 @@ const char* reasonOf(int status) {
 
 }  // namespace
 
+const TestCertificate& TestTlsCertificate() {
+    static const TestCertificate certificate = [] {
+        TestCertificate made;
+        char folder[] = "/tmp/zucam-test-tls-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) return made;
+        const std::string dir = folder;
+        const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                                    " -addext subjectAltName=IP:127.0.0.1 -keyout '" + dir + "/key.pem' -out '" +
+                                    dir + "/cert.pem' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) return made;
+        made.certificatePath = dir + "/cert.pem";
+        made.keyPath = dir + "/key.pem";
+        return made;
+    }();
+    return certificate;
+}
+
 bool HttpPeer::send(const std::string& bytes) {
+    if (tls_ != nullptr) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            const int n = SSL_write(static_cast<SSL*>(tls_), bytes.data() + sent, int(bytes.size() - sent));
+            if (n <= 0) return false;
+            sent += size_t(n);
+        }
+        return true;
+    }
     size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -46,7 +77,20 @@ bool HttpPeer::pause(std::chrono::milliseconds timeout) {
     return !server_->stopped_.wait_for(lock, timeout, [this] { return server_->stopping_; });
 }
 
-ScriptedHttpServer::ScriptedHttpServer(Handler handler) : handler_(std::move(handler)) {
+ScriptedHttpServer::ScriptedHttpServer(Handler handler, Transport transport) : handler_(std::move(handler)) {
+    if (transport == Transport::kTls) {
+        // SSL_write to a client gone away must fail, not end the test.
+        ::signal(SIGPIPE, SIG_IGN);
+        const TestCertificate& certificate = TestTlsCertificate();
+        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+        if (context == nullptr || certificate.certificatePath.empty() ||
+            SSL_CTX_use_certificate_chain_file(context, certificate.certificatePath.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(context, certificate.keyPath.c_str(), SSL_FILETYPE_PEM) != 1) {
+            SSL_CTX_free(context);
+            return;  // not valid()
+        }
+        tlsContext_ = context;
+    }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -76,10 +120,11 @@ ScriptedHttpServer::~ScriptedHttpServer() {
         connections.swap(connections_);
     }
     for (std::thread& connection : connections) connection.join();
+    SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
 }
 
 std::string ScriptedHttpServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tlsContext_ != nullptr ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 std::vector<HttpRequestHead> ScriptedHttpServer::requests() const {
@@ -106,11 +151,41 @@ void ScriptedHttpServer::serve(int fd) {
     HttpRequestHead request;
     std::string head;
     char buffer[4096];
+    SSL* tls = nullptr;
+    const auto stopping = [this] {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return stopping_;
+    };
+    if (tlsContext_ != nullptr) {
+        // Reads wake every 50 ms so a stop is seen; the handshake gets 5 s.
+        timeval wake{0, 50 * 1000};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof(wake));
+        tls = SSL_new(static_cast<SSL_CTX*>(tlsContext_));
+        SSL_set_fd(tls, fd);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        int accepted = 0;
+        while ((accepted = SSL_accept(tls)) != 1 && SSL_get_error(tls, accepted) == SSL_ERROR_WANT_READ &&
+               std::chrono::steady_clock::now() < deadline && !stopping()) {
+        }
+        if (accepted != 1) {
+            SSL_free(tls);
+            ::close(fd);
+            return;
+        }
+    }
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxHead) {
+        if (tls != nullptr) {
+            const int n = SSL_read(tls, buffer, sizeof(buffer));
+            if (n > 0) {
+                head.append(buffer, size_t(n));
+            } else if (SSL_get_error(tls, n) != SSL_ERROR_WANT_READ || stopping()) {
+                break;
+            }
+            continue;
+        }
         pollfd entry{fd, POLLIN, 0};
         if (::poll(&entry, 1, 50) == 0) {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) break;
+            if (stopping()) break;
             continue;
         }
         const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
@@ -128,8 +203,12 @@ void ScriptedHttpServer::serve(int fd) {
             const std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);
         }
-        HttpPeer peer(fd, this);
+        HttpPeer peer(fd, tls, this);
         handler_(request, peer);
+    }
+    if (tls != nullptr) {
+        SSL_shutdown(tls);
+        SSL_free(tls);
     }
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);

@@ -3,7 +3,9 @@
 // listens on 127.0.0.1 at a port the OS picks; each connection gets a thread
 // of its own that reads one request head and hands it to the handler, which
 // writes whatever bytes it likes (honest, lying, slow or endless answers) and
-// closes the connection by returning.
+// closes the connection by returning. With Transport::kTls it speaks HTTPS
+// with a self-signed certificate for 127.0.0.1 made at test time (the
+// openssl command); TrustTestCertificate() makes this process's Qt trust it.
 #pragma once
 
 #include <atomic>
@@ -26,6 +28,19 @@ struct HttpRequestHead {
 
 class ScriptedHttpServer;
 
+enum class Transport { kPlain, kTls };
+
+// The PEM files of the test certificate (made once per process, in a
+// temporary folder); empty paths when the openssl command failed.
+struct TestCertificate {
+    std::string certificatePath;
+    std::string keyPath;
+};
+const TestCertificate& TestTlsCertificate();
+// Adds the test certificate to the CA certificates of Qt's default TLS
+// configuration in this process; false when there is none.
+bool TrustTestCertificate();
+
 // The server's end of one connection, for the handler.
 class HttpPeer {
 public:
@@ -38,8 +53,22 @@ public:
 
 private:
     friend class ScriptedHttpServer;
-    HttpPeer(int fd, ScriptedHttpServer* server) : fd_(fd), server_(server) {}
+
+enum class Transport { kPlain, kTls };
+
+// The PEM files of the test certificate (made once per process, in a
+// temporary folder); empty paths when the openssl command failed.
+struct TestCertificate {
+    std::string certificatePath;
+    std::string keyPath;
+};
+const TestCertificate& TestTlsCertificate();
+// Adds the test certificate to the CA certificates of Qt's default TLS
+// configuration in this process; false when there is none.
+bool TrustTestCertificate();
+    HttpPeer(int fd, void* tls, ScriptedHttpServer* server) : fd_(fd), tls_(tls), server_(server) {}
     int fd_;
+    void* tls_;  // the connection's SSL, or null
     ScriptedHttpServer* server_;
 };
 
@@ -47,14 +76,14 @@ class ScriptedHttpServer {
 public:
     using Handler = std::function<void(const HttpRequestHead& request, HttpPeer& peer)>;
 
-    explicit ScriptedHttpServer(Handler handler);
+    explicit ScriptedHttpServer(Handler handler, Transport transport = Transport::kPlain);
     ~ScriptedHttpServer();  // stops: pauses end, every connection thread is joined
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
     bool valid() const { return listener_ >= 0; }
     uint16_t port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://127.0.0.1:<port>" (https with TLS) followed by path.
     std::string url(const std::string& path) const;
     std::vector<HttpRequestHead> requests() const;
 
@@ -64,6 +93,7 @@ private:
     void serve(int fd);
 
     Handler handler_;
+    void* tlsContext_ = nullptr;  // SSL_CTX with TLS
     int listener_ = -1;
     uint16_t port_ = 0;
     std::thread acceptThread_;

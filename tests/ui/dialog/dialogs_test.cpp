@@ -33,6 +33,8 @@
 #include "ui/dialog/custom-tips-dialog.h"
 #include "ui/dialog/desktop_open.h"
 #include "ui/dialog/dialog_answer.h"
+#include "ui/dialog/download-dialog.h"
+#include "ui/dialog/new-version-update-dialog.h"
 #include "ui/dialog/guid-widget.h"
 #include "ui/dialog/help-dialog.h"
 #include "ui/dialog/help-info-dialog.h"
@@ -202,6 +204,9 @@ const std::vector<Form>& Forms() {
            "如未找到\"开发人员选项\"，可找到<b>\"关于手机\"</b>，在<b>\"版本号\"</b>栏连续点击5下，进入开发者模式，再找到\"USB调试\"并打开"},
           {"horizontalLayout_4", "QHBoxLayout", nullptr},
           {"label_usb_help_gif", "QLabel", nullptr}}},
+        // Their objects are checked by their own tests; here for the frame.
+        {"NewVersionUpdateDialog", [] { return new NewVersionUpdateDialog("1.0", "2.0", "", nullptr); }, {}},
+        {"DownloadDialog", [] { return new DownloadDialog("https://127.0.0.1:1/i", nullptr, QDir::tempPath() + "/frame-installer.exe"); }, {}},
     };
     return forms;
 }
@@ -235,6 +240,8 @@ const std::vector<FrameCase>& FramedDialogs() {
         {"IosUsbServerDialog", 300, 220, "widget_title", 40, -1, {"pushButton_close"}},
         {"CustomTipsDialog", 160, 60, nullptr, 0, 0, {}},
         {"OpenUSBHelpDialog", 420, 435, "widget_usb_help_title", 30, -2, {"pushButton_usb_help_close"}},
+        {"NewVersionUpdateDialog", 568, 361, "widget_title", 40, -1, {"pushButton_close"}},
+        {"DownloadDialog", 420, 140, nullptr, 0, -2, {"pushButton_open_site", "pushButton_download_cancel", "pushButton_download_minimize"}},
     };
     return cases;
 }
@@ -660,3 +667,27 @@ TEST_F(DesktopOpenTest, WithoutAnOpenerTheUserIsToldThePathOrTheLink) {
     EXPECT_TRUE(boxes.messages()[0].contains(recordings.path())) << boxes.messages()[0].toStdString();
     EXPECT_TRUE(boxes.messages()[1].contains("https://www.zucam.example/help")) << boxes.messages()[1].toStdString();
 }
+
+namespace {
+
+// The version check's failures speak through the program's own message box.
+TEST(VersionCheckMessages, FailuresUseTheProgramsMessageBox) {
+    const struct {
+        int errcode;
+        const char* result;
+        const char* message;
+    } cases[] = {
+        {-1, "", "检查更新失败，请检查网络后重试"},
+        {0, R"({"app_version":"1.1.8","current_version":"x1.2.0"})", "版本错误"},
+    };
+    for (const auto& c : cases) {
+        zucam::test::MessageBoxRecorder recorder;
+        tq::ValueMap reply;
+        reply["errcode"] = tq::Value(c.errcode);
+        reply["result"] = tq::Value(std::string(c.result));
+        zucamApp()->onVersionCheckReply(tq::Value(reply), true);
+        EXPECT_EQ(recorder.messages(), QStringList{QString::fromUtf8(c.message)}) << c.message;
+    }
+}
+
+}  // namespace
