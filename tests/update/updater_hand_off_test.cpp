@@ -6,24 +6,15 @@
 #include <gtest/gtest.h>
 
 #include "updater_hand_off.h"
+#include "support/test_files.h"
 
 namespace {
 
+using zucam::test::readFile;
+using zucam::test::writeFile;
+
 // Stands for the updater: records its arguments, one a line, beside itself.
 const char kRecordingUpdater[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/updater-args.txt\"\n";
-
-void writeFile(const QString& path, const QByteArray& bytes, bool executable) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    file.close();
-    if (executable) file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct ProbeRun {
     int exitCode = -1;

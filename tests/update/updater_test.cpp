@@ -10,21 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include "support/test_files.h"
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    file.close();
-    if (executable) file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using zucam::test::readFile;
+using zucam::test::writeFile;
 
 class UpdaterTest : public testing::Test {
 protected:

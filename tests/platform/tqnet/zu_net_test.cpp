@@ -8,6 +8,7 @@
 
 #include "support/http/scripted_http_server.h"
 #include "tqnet/zu_net.h"
+#include "support/test_files.h"
 
 using namespace std::chrono_literals;
 using Zu_Client::ZuNet;
@@ -20,15 +21,12 @@ using zucam::test::Transport;
 
 namespace {
 
+using zucam::test::readFile;
+
 std::string pattern(size_t size) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = char((i * 131 + 7) & 0xff);
     return bytes;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // What the progress callback saw, and when to say stop.

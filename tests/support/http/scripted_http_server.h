@@ -54,18 +54,6 @@ public:
 private:
     friend class ScriptedHttpServer;
 
-enum class Transport { kPlain, kTls };
-
-// The PEM files of the test certificate (made once per process, in a
-// temporary folder); empty paths when the openssl command failed.
-struct TestCertificate {
-    std::string certificatePath;
-    std::string keyPath;
-};
-const TestCertificate& TestTlsCertificate();
-// Adds the test certificate to the CA certificates of Qt's default TLS
-// configuration in this process; false when there is none.
-bool TrustTestCertificate();
     HttpPeer(int fd, void* tls, ScriptedHttpServer* server) : fd_(fd), tls_(tls), server_(server) {}
     int fd_;
     void* tls_;  // the connection's SSL, or null
