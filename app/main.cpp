@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "core/system/system_info.h"
@@ -21,15 +22,17 @@ namespace {
 
 void uninitTetherAtExit() { tq::UninitTether(); }
 
-// Qt repeats some warnings at every repaint (the offscreen platform's
-// "composeAndFlush: makeCurrent() failed" ten times a second): each distinct
-// message is passed on once, its repeats are dropped.
+// Qt repeats some of its own warnings at every repaint (the offscreen
+// platform's "composeAndFlush: makeCurrent() failed" ten times a second):
+// each distinct message of Qt's own categories ("qt.*") is passed on once,
+// its repeats are dropped. The program's own lines all pass.
 QtMessageHandler g_previousMessageHandler = nullptr;
 void passEachMessageOnce(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     static QMutex mutex;
     static QSet<QString> seen;
     constexpr int kRememberedMessages = 256;
-    if (type != QtFatalMsg) {
+    const bool qtsOwn = context.category != nullptr && std::strncmp(context.category, "qt.", 3) == 0;
+    if (type != QtFatalMsg && qtsOwn) {
         QMutexLocker lock(&mutex);
         if (seen.contains(message)) return;
         if (seen.size() < kRememberedMessages) seen.insert(message);
