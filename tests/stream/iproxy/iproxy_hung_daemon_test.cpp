@@ -17,9 +17,6 @@ namespace zucam::test {
 namespace {
 
 using namespace std::chrono_literals;
-using usbmux::FakeDevice;
-using usbmux::FakeLockdownd;
-using usbmux::FakeUsbmuxd;
 
 constexpr uint16_t kWifiCommandPort = 10080;
 // What the hub's other work may take while a call hangs (the daemon's
