@@ -119,9 +119,14 @@ void StreamManager::Start(int transport) {
     const char* slot = "StartNetServer";
     if (transport == kStreamTransportAndroid) slot = "StartAdbServer";
     if (transport == kStreamTransportIos) slot = "StartIProxyConnection";
-    QMetaObject::invokeMethod(this, [this, transport] { transport_ = transport; }, Qt::AutoConnection);
+    // By name, as every call onto the hub's thread: the queued call then
+    // carries copies of its arguments and no functor for the caller's thread
+    // to free after the hub's thread ran it.
+    QMetaObject::invokeMethod(this, "SetTransportInternal", Qt::AutoConnection, Q_ARG(int, transport));
     QMetaObject::invokeMethod(this, slot, Qt::AutoConnection);
 }
+
+void StreamManager::SetTransportInternal(int transport) { transport_ = transport; }
 
 void StreamManager::CloseManager() { QMetaObject::invokeMethod(this, "CloseManagerInternal", Qt::AutoConnection); }
 

@@ -99,6 +99,7 @@ private slots:
     void StartRecordInternal();
     void StopRecordInternal();
     void SetDeviceNameInternal(QString name);
+    void SetTransportInternal(int transport);
     void ShutdownConnection();
 
 private:

@@ -6,9 +6,10 @@
 //
 // Threads: Post and the destructor on the owner's thread (the thread of the
 // QObject given to the constructor); a job's work on the worker thread; its
-// delivery on the owner's thread, and only while the worker exists (Qt drops
-// a queued call whose object is gone, and the destructor stops new ones
-// under the lock that every post takes).
+// delivery on the owner's thread, and only while the worker exists (the
+// deliveries go to an object of the worker's in the owner's thread; Qt drops
+// the events still queued for it when it goes, and the destructor stops new
+// ones under the lock that every post takes).
 #pragma once
 
 #include <QObject>
@@ -40,5 +41,6 @@ public:
 
 private:
     std::shared_ptr<State> state_;
+    std::unique_ptr<QObject> receiver_;  // in the owner's thread: runs the deliveries
     bool threadStarted_ = false;  // owner's thread; the thread starts with the first job
 };
